@@ -1,0 +1,26 @@
+# Every target installs what is missing first (scripts/setup-deps).
+GENERATOR := -G Ninja
+JOBS      ?= 2
+CTEST     := ctest --output-on-failure --timeout 300 -j $(JOBS)
+
+.PHONY: setup build test test-sanitize test-tsan
+
+setup:
+	@scripts/setup-deps
+
+build: setup
+	cmake -S . -B build $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS)
+
+test: build
+	scripts/in-netns $(CTEST) --test-dir build
+
+test-sanitize: setup
+	cmake -S . -B build-asan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVEQ_SANITIZE=address,undefined
+	cmake --build build-asan -j $(JOBS)
+	scripts/in-netns $(CTEST) --test-dir build-asan
+
+test-tsan: setup
+	cmake -S . -B build-tsan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVEQ_SANITIZE=thread -DVEQ_BUILD_GUI=OFF
+	cmake --build build-tsan -j $(JOBS)
+	scripts/in-netns $(CTEST) --test-dir build-tsan

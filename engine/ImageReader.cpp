@@ -1,0 +1,35 @@
+#include "engine/ImageReader.h"
+
+#include <cstring>
+
+bool TImageReader::Open(const std::string& path) {
+  Close();
+  if (path.empty()) return false;
+  File = std::fopen(path.c_str(), "r+b");
+  if (File == nullptr) return false;
+  // Blocks are small (at most 2048 bytes); a larger stdio buffer keeps
+  // the number of reads low for multi-megabyte images.
+  std::setvbuf(File, nullptr, _IOFBF, 64 * 1024);
+  Eof = false;
+  return true;
+}
+
+void TImageReader::Close() {
+  if (File != nullptr) std::fclose(File);
+  File = nullptr;
+  Eof = false;
+}
+
+bool TImageReader::Read(uint8_t* out, size_t count, size_t* present) {
+  size_t got = 0;
+  if (!Eof && count > 0) {
+    got = std::fread(out, 1, count, File);
+    if (got < count) {
+      if (std::ferror(File)) return false;
+      Eof = true;
+    }
+  }
+  std::memset(out + got, 0, count - got);
+  if (present != nullptr) *present = got;
+  return true;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Sequential, buffered reading of an image file. The bytes delivered are
+// exactly those of reading the file one byte at a time, with every byte past
+// its end reading as zero.
+class TImageReader {
+ public:
+  TImageReader() = default;
+  ~TImageReader() { Close(); }
+  TImageReader(const TImageReader&) = delete;
+  TImageReader& operator=(const TImageReader&) = delete;
+
+  // Opened for reading and writing, like every open of an image, so a
+  // write-protected file is refused. False when it cannot be opened.
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return File != nullptr; }
+
+  // Fills out[0..count) from the current position; false on an I/O error.
+  // present, when given, receives how many of the bytes came from the file.
+  bool Read(uint8_t* out, size_t count, size_t* present = nullptr);
+  bool AtEnd() const { return Eof; }
+
+ private:
+  std::FILE* File = nullptr;
+  bool Eof = false;
+};

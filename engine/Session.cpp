@@ -1,0 +1,12 @@
+#include "engine/Session.h"
+
+#include "engine/ImageReader.h"
+
+TSession::TSession(IWindowMembers& window)
+    : Window(window), FirmwareFile(std::make_unique<TImageReader>()) {}
+
+TSession::~TSession() = default;
+
+void TSession::DebugLog(const std::string& line) {
+  if (DebugMode) Window.MemoLogAppend(line);
+}
