@@ -1,0 +1,73 @@
+#include "platform/MainLoop.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/MainThread.h"
+
+TMainLoop::TimerId TMainLoop::AddTimer(int intervalMs, std::function<void()> onTick) {
+  const TimerId id = NextId++;
+  Timers[id] = {intervalMs, true, Clock::now() + std::chrono::milliseconds(intervalMs),
+                std::move(onTick)};
+  return id;
+}
+
+void TMainLoop::RemoveTimer(TimerId id) { Timers.erase(id); }
+
+void TMainLoop::SetInterval(TimerId id, int intervalMs) {
+  TTimer& timer = Timers.at(id);
+  timer.IntervalMs = intervalMs;
+  timer.Due = Clock::now() + std::chrono::milliseconds(intervalMs);
+}
+
+int TMainLoop::Interval(TimerId id) const { return Timers.at(id).IntervalMs; }
+
+void TMainLoop::SetEnabled(TimerId id, bool enabled) {
+  TTimer& timer = Timers.at(id);
+  if (enabled && !timer.Enabled) timer.Due = Clock::now() + std::chrono::milliseconds(timer.IntervalMs);
+  timer.Enabled = enabled;
+}
+
+bool TMainLoop::Enabled(TimerId id) const { return Timers.at(id).Enabled; }
+
+TMainLoop::Clock::duration TMainLoop::FireDueTimers() {
+  // A tick may add, remove or reconfigure timers: walk a snapshot of ids.
+  std::vector<TimerId> ids;
+  for (const auto& [id, timer] : Timers) ids.push_back(id);
+  for (const TimerId id : ids) {
+    auto it = Timers.find(id);
+    if (it == Timers.end() || !it->second.Enabled || Clock::now() < it->second.Due) continue;
+    // Next period counts from now: a late tick does not cause a burst.
+    it->second.Due = Clock::now() + std::chrono::milliseconds(it->second.IntervalMs);
+    auto onTick = it->second.OnTick;
+    onTick();
+  }
+  Clock::duration next = std::chrono::hours(1);
+  const auto now = Clock::now();
+  for (const auto& [id, timer] : Timers) {
+    if (timer.Enabled) next = std::min<Clock::duration>(next, std::max(timer.Due - now, Clock::duration::zero()));
+  }
+  return next;
+}
+
+bool TMainLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
+  const auto deadline = timeoutMs < 0 ? Clock::time_point::max()
+                                      : Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    const auto untilTimer = FireDueTimers();
+    if (done()) break;
+    const auto now = Clock::now();
+    if (now >= deadline) break;
+    auto wait = std::min<Clock::duration>(untilTimer, deadline - now);
+    // Round up so that a timer due in less than a millisecond is not polled for.
+    const int waitMs = static_cast<int>(
+        std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+    platform::CheckSynchronize(std::max(waitMs, 0));
+  }
+  return done();
+}
+
+void TMainLoop::RunFor(int milliseconds) {
+  RunUntil([] { return false; }, milliseconds);
+}
