@@ -1,9 +1,8 @@
-#include <algorithm>
 #include <string>
-#include <vector>
 
 #include "engine/DisplayText.h"
 #include "engine/ImageReader.h"
+#include "engine/ImageScan.h"
 #include "engine/Session.h"
 
 namespace {
@@ -16,7 +15,7 @@ std::string HeaderTooShortText(size_t present) {
          std::to_string(kSectionHeaderSize) + " байт).";
 }
 
-std::string DataTooShortText(size_t present, uint32_t expected) {
+std::string DataTooShortText(uint64_t present, uint32_t expected) {
   return "Файл повреждён: данные раздела 0 неполные (" + std::to_string(present) + " из " +
          std::to_string(expected) + " байт).";
 }
@@ -28,9 +27,10 @@ std::string BlockTooLargeText(int blockSize) {
 
 std::string SummaryText(const SectionHeader& header) {
   return "Файл для платы: " + BytesToDisplayText(header.BoardCode) +
-         " исполнение: " + BytesToDisplayText(header.Variant) + " " + " Версия ПО:" +
-         BytesToDisplayText(header.SwVersion) + "\r" + "Блоков:" +
-         std::to_string(header.BlockCount) + "x" + std::to_string(header.BlockSize) + " CRC OK";
+         " исполнение: " + BytesToDisplayText(header.Variant) + " " +
+         " Версия ПО:" + BytesToDisplayText(header.SwVersion) + "\r" +
+         "Блоков:" + std::to_string(header.BlockCount) + "x" + std::to_string(header.BlockSize) +
+         " CRC OK";
 }
 
 // The board code sits in bytes 3..6; BoardKind follows it once they are read.
@@ -47,28 +47,30 @@ std::string TSession::CheckFirmwareFile(const std::string& path) {
   };
 
   TImageReader image;
-  if (!image.Open(path)) return fail(kNoAccess);
+  if (!image.Open(path))
+    return fail(kNoAccess);
 
   uint8_t headerBytes[kSectionHeaderSize];
   size_t present = 0;
-  if (!image.Read(headerBytes, sizeof headerBytes, &present)) return fail(kNoAccess);
+  if (!image.Read(headerBytes, sizeof headerBytes, &present))
+    return fail(kNoAccess);
   const SectionHeader header =
       ParseSectionHeader({reinterpret_cast<const char*>(headerBytes), sizeof headerBytes});
-  if (present >= kBoardKindBytes) BoardKind = BoardKindOf(header.BoardCode);
-  if (present < kSectionHeaderSize) return fail(HeaderTooShortText(present));
-  if (header.BlockSize > kMaxBlockSize) return fail(BlockTooLargeText(header.BlockSize));
+  if (present >= kBoardKindBytes)
+    BoardKind = BoardKindOf(header.BoardCode);
+  if (present < kSectionHeaderSize)
+    return fail(HeaderTooShortText(present));
+  if (header.BlockSize > kMaxBlockSize)
+    return fail(BlockTooLargeText(header.BlockSize));
 
-  TSectionChecksum checksum(BoardKind);
-  std::vector<uint8_t> chunk(64 * 1024);
-  for (uint32_t done = 0; done < header.DataLength();) {
-    const size_t want = std::min<size_t>(chunk.size(), header.DataLength() - done);
-    if (!image.Read(chunk.data(), want, &present)) return fail(kNoAccess);
-    done += present;
-    if (present < want) return fail(DataTooShortText(done, header.DataLength()));
-    checksum.Add({reinterpret_cast<const char*>(chunk.data()), want});
-  }
-  if (!ChecksumMatches(BoardKind, checksum.Value(), header.Checksum)) {
-    return fail(kChecksumMismatch);
+  uint64_t dataPresent = 0;
+  switch (VerifySectionData(image, header, BoardKind, dataPresent)) {
+    case TSectionStatus::TruncatedData:
+      return fail(DataTooShortText(dataPresent, header.DataLength()));
+    case TSectionStatus::Mismatch:
+      return fail(kChecksumMismatch);
+    default:
+      break;
   }
 
   Window.SetLabFWCaption(SummaryText(header));

@@ -1,0 +1,59 @@
+#include "tools/ConsoleWindow.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ostream>
+#include <thread>
+
+TConsoleWindow::TConsoleWindow(std::ostream& out, std::ostream& err) : Out(out), Err(err) {
+  Buttons = {
+      {TButton::ButConnect, true}, {TButton::ButDisconnect, false}, {TButton::ButStart, false}};
+}
+
+void TConsoleWindow::SetLabProgCaption(const std::string& caption) {
+  LabProg = caption;
+  if (OnStatus)
+    OnStatus(caption);
+}
+
+void TConsoleWindow::MemoLogAppend(const std::string& line) {
+  Out << line << '\n' << std::flush;
+}
+
+bool TConsoleWindow::ButtonEnabled(TButton button) const {
+  return Buttons.at(button);
+}
+
+std::string TConsoleWindow::Text(TTextControl control) const {
+  const auto it = Texts.find(control);
+  return it == Texts.end() ? std::string() : it->second;
+}
+
+void TConsoleWindow::SetTimer1Interval(int milliseconds) {
+  TimerInterval = milliseconds;
+  if (OnTimerChanged)
+    OnTimerChanged();
+}
+
+void TConsoleWindow::SetTimer1Enabled(bool enabled) {
+  TimerEnabled = enabled;
+  if (OnTimerChanged)
+    OnTimerChanged();
+}
+
+TMessageResult TConsoleWindow::MessageBox(TMessageKind kind, const std::string& text) {
+  Err << CaptionForTerminal(text) << '\n' << std::flush;
+  if (kind != TMessageKind::Confirmation)
+    return TMessageResult::Ok;
+  return Confirm ? Confirm(text) : TMessageResult::Cancel;
+}
+
+void TConsoleWindow::Sleep(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::string CaptionForTerminal(const std::string& caption) {
+  std::string text = caption;
+  std::replace(text.begin(), text.end(), '\r', '\n');
+  return text;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <string>
+
+#include "engine/WindowMembers.h"
+
+// The window members as the command line shows them: log lines go to the
+// output stream as the window's log shows them, message box texts to the
+// error stream; captions, buttons, texts and timer settings are kept for
+// whoever drives the session.
+class TConsoleWindow : public IWindowMembers {
+ public:
+  TConsoleWindow(std::ostream& out, std::ostream& err);
+
+  void SetLabFWCaption(const std::string& caption) override { LabFW = caption; }
+  void SetLabProgCaption(const std::string& caption) override;
+  void MemoLogAppend(const std::string& line) override;
+  void MemoLogClear() override {}
+  bool ButtonEnabled(TButton button) const override;
+  void SetButtonEnabled(TButton button, bool enabled) override { Buttons[button] = enabled; }
+  std::string Text(TTextControl control) const override;
+  void SetText(TTextControl control, const std::string& text) override { Texts[control] = text; }
+  int Timer1Interval() const override { return TimerInterval; }
+  void SetTimer1Interval(int milliseconds) override;
+  bool Timer1Enabled() const override { return TimerEnabled; }
+  void SetTimer1Enabled(bool enabled) override;
+  TMessageResult MessageBox(TMessageKind kind, const std::string& text) override;
+  void Sleep(int milliseconds) override;
+
+  // Answers confirmation boxes; without it every question is refused.
+  std::function<TMessageResult(const std::string& text)> Confirm;
+  // Told whenever the timer's interval or enabled state changes.
+  std::function<void()> OnTimerChanged;
+  // Told whenever the status line changes.
+  std::function<void(const std::string&)> OnStatus;
+
+  std::string LabFW;
+  std::string LabProg;
+
+ private:
+  std::ostream& Out;
+  std::ostream& Err;
+  std::map<TButton, bool> Buttons;
+  std::map<TTextControl, std::string> Texts;
+  int TimerInterval = 100;
+  bool TimerEnabled = true;
+};
+
+// A caption as a terminal shows it: the window's "\r" line breaks become "\n".
+std::string CaptionForTerminal(const std::string& caption);
