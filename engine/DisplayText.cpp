@@ -41,6 +41,7 @@ void AppendUtf8(std::string& out, char16_t cp) {
 std::string BytesToDisplayText(std::string_view bytes) {
   std::string text;
   text.reserve(bytes.size());
-  for (const char c : bytes) AppendUtf8(text, CodePointOf(static_cast<uint8_t>(c)));
+  for (const char c : bytes)
+    AppendUtf8(text, CodePointOf(static_cast<uint8_t>(c)));
   return text;
 }

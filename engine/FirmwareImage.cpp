@@ -71,9 +71,11 @@ TSectionChecksum::TSectionChecksum(uint8_t boardKind)
 
 void TSectionChecksum::Add(std::string_view data) {
   if (Crc) {
-    for (const char c : data) Value_ = Crc16Update(static_cast<uint8_t>(c), Value_);
+    for (const char c : data)
+      Value_ = Crc16Update(static_cast<uint8_t>(c), Value_);
   } else {
-    for (const char c : data) Value_ ^= static_cast<uint8_t>(c);
+    for (const char c : data)
+      Value_ ^= static_cast<uint8_t>(c);
   }
 }
 

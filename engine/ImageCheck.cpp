@@ -47,21 +47,16 @@ std::string TSession::CheckFirmwareFile(const std::string& path) {
   };
 
   TImageReader image;
-  if (!image.Open(path))
-    return fail(kNoAccess);
+  if (!image.Open(path)) return fail(kNoAccess);
 
   uint8_t headerBytes[kSectionHeaderSize];
   size_t present = 0;
-  if (!image.Read(headerBytes, sizeof headerBytes, &present))
-    return fail(kNoAccess);
+  if (!image.Read(headerBytes, sizeof headerBytes, &present)) return fail(kNoAccess);
   const SectionHeader header =
       ParseSectionHeader({reinterpret_cast<const char*>(headerBytes), sizeof headerBytes});
-  if (present >= kBoardKindBytes)
-    BoardKind = BoardKindOf(header.BoardCode);
-  if (present < kSectionHeaderSize)
-    return fail(HeaderTooShortText(present));
-  if (header.BlockSize > kMaxBlockSize)
-    return fail(BlockTooLargeText(header.BlockSize));
+  if (present >= kBoardKindBytes) BoardKind = BoardKindOf(header.BoardCode);
+  if (present < kSectionHeaderSize) return fail(HeaderTooShortText(present));
+  if (header.BlockSize > kMaxBlockSize) return fail(BlockTooLargeText(header.BlockSize));
 
   uint64_t dataPresent = 0;
   switch (VerifySectionData(image, header, BoardKind, dataPresent)) {

@@ -33,8 +33,7 @@ TSectionStatus VerifySectionData(TImageReader& image, const SectionHeader& heade
 }
 
 bool TImageScan::Ok() const {
-  if (!Opened || Sections.empty())
-    return false;
+  if (!Opened || Sections.empty()) return false;
   for (const TSectionReport& section : Sections) {
     if (section.Status != TSectionStatus::Ok && section.Status != TSectionStatus::EndMarker) {
       return false;
@@ -47,8 +46,7 @@ TImageScan ScanImage(const std::string& path) {
   TImageScan scan;
   TImageReader image;
   scan.Opened = image.Open(path);
-  if (!scan.Opened)
-    return scan;
+  if (!scan.Opened) return scan;
 
   for (int index = 0;; ++index) {
     TSectionReport report;
@@ -67,8 +65,7 @@ TImageScan ScanImage(const std::string& path) {
       break;
     }
     report.Header = ParseSectionHeader({reinterpret_cast<char*>(headerBytes), sizeof headerBytes});
-    if (index == 0)
-      scan.BoardKind = BoardKindOf(report.Header.BoardCode);
+    if (index == 0) scan.BoardKind = BoardKindOf(report.Header.BoardCode);
 
     const bool zeroCount = report.Header.BlockCount == 0 || report.Header.BlockSize == 0;
     if (report.Header.IsEndMarker()) {
@@ -85,8 +82,7 @@ TImageScan ScanImage(const std::string& path) {
       }
     }
     scan.Sections.push_back(report);
-    if (EndsTheWalk(report.Status))
-      break;
+    if (EndsTheWalk(report.Status)) break;
   }
   return scan;
 }

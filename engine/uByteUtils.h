@@ -18,7 +18,8 @@ constexpr std::array<uint16_t, 256> BuildCrc16Table() {
   std::array<uint16_t, 256> table{};
   for (unsigned i = 0; i < 256; ++i) {
     unsigned value = i;
-    for (int step = 0; step < 8; ++step) value = (value & 1) ? (value >> 1) ^ 0xA001 : value >> 1;
+    for (int step = 0; step < 8; ++step)
+      value = (value & 1) ? (value >> 1) ^ 0xA001 : value >> 1;
     table[i] = static_cast<uint16_t>(value);
   }
   return table;

@@ -12,8 +12,7 @@ TConsoleWindow::TConsoleWindow(std::ostream& out, std::ostream& err) : Out(out),
 
 void TConsoleWindow::SetLabProgCaption(const std::string& caption) {
   LabProg = caption;
-  if (OnStatus)
-    OnStatus(caption);
+  if (OnStatus) OnStatus(caption);
 }
 
 void TConsoleWindow::MemoLogAppend(const std::string& line) {
@@ -31,20 +30,17 @@ std::string TConsoleWindow::Text(TTextControl control) const {
 
 void TConsoleWindow::SetTimer1Interval(int milliseconds) {
   TimerInterval = milliseconds;
-  if (OnTimerChanged)
-    OnTimerChanged();
+  if (OnTimerChanged) OnTimerChanged();
 }
 
 void TConsoleWindow::SetTimer1Enabled(bool enabled) {
   TimerEnabled = enabled;
-  if (OnTimerChanged)
-    OnTimerChanged();
+  if (OnTimerChanged) OnTimerChanged();
 }
 
 TMessageResult TConsoleWindow::MessageBox(TMessageKind kind, const std::string& text) {
   Err << CaptionForTerminal(text) << '\n' << std::flush;
-  if (kind != TMessageKind::Confirmation)
-    return TMessageResult::Ok;
+  if (kind != TMessageKind::Confirmation) return TMessageResult::Ok;
   return Confirm ? Confirm(text) : TMessageResult::Cancel;
 }
 

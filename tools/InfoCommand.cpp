@@ -22,8 +22,7 @@ namespace {
 std::string PrintableId(const std::string& fileId) {
   std::string bytes = fileId;
   for (char& c : bytes) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-      c = '.';
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '.';
   }
   return BytesToDisplayText(bytes);
 }
@@ -100,11 +99,9 @@ int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std:
   TSession session(window);
   const std::string error = session.CheckFirmwareFile(path);
   out << CaptionForTerminal(window.LabFW) << '\n';
-  if (!all)
-    return error.empty() ? 0 : 1;
+  if (!all) return error.empty() ? 0 : 1;
 
   const TImageScan scan = ScanImage(path);
-  if (scan.Opened)
-    PrintSections(scan, out);
+  if (scan.Opened) PrintSections(scan, out);
   return error.empty() && scan.Ok() ? 0 : 1;
 }

@@ -22,8 +22,7 @@ int main(int argc, char** argv) {
     std::cout << kUsage;
     return 0;
   }
-  if (command == "info")
-    return RunInfoCommand(args, std::cout, std::cerr);
+  if (command == "info") return RunInfoCommand(args, std::cout, std::cerr);
   std::cerr << (command.empty() ? "veq: no command given\n"
                                 : "veq: unknown command '" + command + "'\n")
             << kUsage;

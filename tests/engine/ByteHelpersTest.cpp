@@ -13,7 +13,9 @@ TEST(HexToStr, ReadsFixedPairsInEitherCase) {
   EXPECT_EQ(HexToStr("7E0009AABBCCD47E"), "\x7E\x00\x09\xAA\xBB\xCC\xD4\x7E"s);
 }
 
-TEST(HexToStr, IgnoresLastUnpairedCharacter) { EXPECT_EQ(HexToStr("123"), "\x12"s); }
+TEST(HexToStr, IgnoresLastUnpairedCharacter) {
+  EXPECT_EQ(HexToStr("123"), "\x12"s);
+}
 
 TEST(HexToStr, SeparatorSpoilsItsPairWithoutShiftingLaterPairs) {
   EXPECT_EQ(HexToStr("1 23"), "\x23"s);
@@ -29,7 +31,8 @@ TEST(StrToHex, TwoUpperCaseDigitsPerByteZeroIncluded) {
 
 TEST(HexRoundTrip, EveryByteValue) {
   std::string all;
-  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  for (int b = 0; b < 256; ++b)
+    all.push_back(static_cast<char>(b));
   EXPECT_EQ(HexToStr(StrToHex(all)), all);
 }
 
@@ -47,7 +50,8 @@ TEST(Crc16, TableIsTheReflectedA001Table) {
 
 TEST(Crc16, ModbusCheckValueOfDigitsOneToNine) {
   uint16_t crc = 0xFFFF;
-  for (char c : std::string("123456789")) crc = Crc16Update(static_cast<uint8_t>(c), crc);
+  for (char c : std::string("123456789"))
+    crc = Crc16Update(static_cast<uint8_t>(c), crc);
   EXPECT_EQ(crc, 0x4B37);
 }
 

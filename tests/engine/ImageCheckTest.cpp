@@ -12,13 +12,16 @@ using namespace std::string_literals;
 
 std::string Blocks(size_t count, size_t size, uint8_t seed) {
   std::string data(count * size, '\0');
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(seed + i * 7);
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<char>(seed + i * 7);
   return data;
 }
 
 class ImageCheck : public ::testing::Test {
  protected:
-  std::string Check(const std::string& bytes) { return session.CheckFirmwareFile(dir.Write("image.vqf", bytes)); }
+  std::string Check(const std::string& bytes) {
+    return session.CheckFirmwareFile(dir.Write("image.vqf", bytes));
+  }
 
   TTempDir dir;
   TRecordingWindow window;
@@ -48,7 +51,8 @@ TEST_F(ImageCheck, ZeroCountsCompareTheStartValue) {
   header.BlockSize = 512;
   header.Checksum = 0xFFFF;
   EXPECT_EQ(Check(EncodeSectionHeader(header)), "");
-  EXPECT_EQ(window.LabFW, "Файл для платы: OXR_ исполнение: 02  Версия ПО:007\rБлоков:0x512 CRC OK");
+  EXPECT_EQ(window.LabFW,
+            "Файл для платы: OXR_ исполнение: 02  Версия ПО:007\rБлоков:0x512 CRC OK");
   header.Checksum = 0;
   EXPECT_EQ(Check(EncodeSectionHeader(header)), "Контрольная сумма не совпадает.");
 

@@ -1,8 +1,8 @@
 #include "tests/support/RecordingWindow.h"
 
 TRecordingWindow::TRecordingWindow() {
-  Buttons = {{TButton::ButConnect, true}, {TButton::ButDisconnect, false},
-             {TButton::ButStart, false}};
+  Buttons = {
+      {TButton::ButConnect, true}, {TButton::ButDisconnect, false}, {TButton::ButStart, false}};
 }
 
 void TRecordingWindow::SetLabProgCaption(const std::string& caption) {
