@@ -42,6 +42,15 @@ bool TImageScan::Ok() const {
   return Sections.back().Status == TSectionStatus::EndMarker;
 }
 
+uint64_t TImageScan::BlocksSentBefore(int32_t sectionIndex, int32_t blockIndex) const {
+  uint64_t blocks = 0;
+  for (const TSectionReport& section : Sections) {
+    if (section.Index >= sectionIndex || section.Header.IsEndMarker()) break;
+    blocks += section.Header.BlockCount;
+  }
+  return std::min(blocks + std::max(blockIndex - 1, 0), DataBlocks);
+}
+
 TImageScan ScanImage(const std::string& path) {
   TImageScan scan;
   TImageReader image;

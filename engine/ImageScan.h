@@ -39,6 +39,11 @@ struct TImageScan {
 
   // Every section verified and the end marker reached.
   bool Ok() const;
+
+  // Data blocks a writing run has sent when the session's counters read
+  // sectionIndex and blockIndex (the next header or block to send): the
+  // blocks of the earlier sections and those before blockIndex in this one.
+  uint64_t BlocksSentBefore(int32_t sectionIndex, int32_t blockIndex) const;
 };
 
 TImageScan ScanImage(const std::string& path);

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "engine/FirmwareImage.h"
+#include "engine/ImageScan.h"
 #include "tests/support/TempDir.h"
 #include "tools/InfoCommand.h"
 
@@ -118,6 +119,21 @@ TEST_F(InfoCommand, AllFlagsZeroCountsBeforeTheEndMarker) {
   EXPECT_EQ(run.Status, 1);
   EXPECT_NE(run.Out.find("section 1  VEQKUFX01105  0x16  ZERO COUNT"), std::string::npos)
       << run.Out;
+}
+
+TEST_F(InfoCommand, ScanCountsBlocksSentForTheSessionCounters) {
+  const std::string path = Image(MakeSection("VEQKUFX01105", 16, Data(48, 1), 1) +
+                                 MakeSection("VEQKUFX01105", 16, Data(32, 2), 1) + EndMarker());
+  const TImageScan scan = ScanImage(path);
+  ASSERT_TRUE(scan.Ok());
+  EXPECT_EQ(scan.DataBlocks, 5u);
+  EXPECT_EQ(scan.BlocksSentBefore(0, 0), 0u);  // header of section 0 next
+  EXPECT_EQ(scan.BlocksSentBefore(0, 1), 0u);  // header sent, block 1 next
+  EXPECT_EQ(scan.BlocksSentBefore(0, 3), 2u);
+  EXPECT_EQ(scan.BlocksSentBefore(1, 0), 3u);  // section 0 complete
+  EXPECT_EQ(scan.BlocksSentBefore(1, 3), 5u);
+  EXPECT_EQ(scan.BlocksSentBefore(2, 0), 5u);  // end marker next
+  EXPECT_EQ(scan.BlocksSentBefore(3, 0), 5u);
 }
 
 }  // namespace
