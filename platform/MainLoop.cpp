@@ -13,7 +13,9 @@ TMainLoop::TimerId TMainLoop::AddTimer(int intervalMs, std::function<void()> onT
   return id;
 }
 
-void TMainLoop::RemoveTimer(TimerId id) { Timers.erase(id); }
+void TMainLoop::RemoveTimer(TimerId id) {
+  Timers.erase(id);
+}
 
 void TMainLoop::SetInterval(TimerId id, int intervalMs) {
   TTimer& timer = Timers.at(id);
@@ -21,23 +23,29 @@ void TMainLoop::SetInterval(TimerId id, int intervalMs) {
   timer.Due = Clock::now() + std::chrono::milliseconds(intervalMs);
 }
 
-int TMainLoop::Interval(TimerId id) const { return Timers.at(id).IntervalMs; }
+int TMainLoop::Interval(TimerId id) const {
+  return Timers.at(id).IntervalMs;
+}
 
 void TMainLoop::SetEnabled(TimerId id, bool enabled) {
   TTimer& timer = Timers.at(id);
-  if (enabled && !timer.Enabled) timer.Due = Clock::now() + std::chrono::milliseconds(timer.IntervalMs);
+  if (enabled && !timer.Enabled)
+    timer.Due = Clock::now() + std::chrono::milliseconds(timer.IntervalMs);
   timer.Enabled = enabled;
 }
 
-bool TMainLoop::Enabled(TimerId id) const { return Timers.at(id).Enabled; }
+bool TMainLoop::Enabled(TimerId id) const {
+  return Timers.at(id).Enabled;
+}
 
 TMainLoop::Clock::duration TMainLoop::FireDueTimers() {
   // A tick may add, remove or reconfigure timers: walk a snapshot of ids.
   std::vector<TimerId> ids;
-  for (const auto& [id, timer] : Timers) ids.push_back(id);
+  for (const auto& [id, timer] : Timers)
+    ids.push_back(id);
   for (const TimerId id : ids) {
     auto it = Timers.find(id);
-    if (it == Timers.end() || !it->second.Enabled || Clock::now() < it->second.Due) continue;
+    if (it == Timers.end() || !Ticking(it->second) || Clock::now() < it->second.Due) continue;
     // Next period counts from now: a late tick does not cause a burst.
     it->second.Due = Clock::now() + std::chrono::milliseconds(it->second.IntervalMs);
     auto onTick = it->second.OnTick;
@@ -46,7 +54,8 @@ TMainLoop::Clock::duration TMainLoop::FireDueTimers() {
   Clock::duration next = std::chrono::hours(1);
   const auto now = Clock::now();
   for (const auto& [id, timer] : Timers) {
-    if (timer.Enabled) next = std::min<Clock::duration>(next, std::max(timer.Due - now, Clock::duration::zero()));
+    if (Ticking(timer))
+      next = std::min<Clock::duration>(next, std::max(timer.Due - now, Clock::duration::zero()));
   }
   return next;
 }
@@ -61,8 +70,7 @@ bool TMainLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
     if (now >= deadline) break;
     auto wait = std::min<Clock::duration>(untilTimer, deadline - now);
     // Round up so that a timer due in less than a millisecond is not polled for.
-    const int waitMs = static_cast<int>(
-        std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+    const int waitMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
     platform::CheckSynchronize(std::max(waitMs, 0));
   }
   return done();

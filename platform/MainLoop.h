@@ -36,6 +36,9 @@ class TMainLoop {
     std::function<void()> OnTick;
   };
 
+  // As a window timer: one without a positive interval is stopped, rather
+  // than ticking as fast as the loop can turn.
+  static bool Ticking(const TTimer& timer) { return timer.Enabled && timer.IntervalMs > 0; }
   // Runs the timers that are due; returns the time until the next one.
   Clock::duration FireDueTimers();
 

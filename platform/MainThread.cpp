@@ -69,7 +69,9 @@ void Finish(TQueue& q, const std::shared_ptr<THandOver>& call) {
 
 }  // namespace
 
-void SetMainThread() { MainId() = std::this_thread::get_id(); }
+void SetMainThread() {
+  MainId() = std::this_thread::get_id();
+}
 
 bool IsMainThread() {
   std::thread::id expected{};
@@ -106,8 +108,11 @@ bool CheckSynchronize(int timeoutMs) {
   {
     std::unique_lock lock(q.Lock);
     if (q.Calls.empty() && timeoutMs > 0) {
+      // A worker that ends (NotifyWaiters) also wakes the wait, so that a
+      // loop waiting for that end re-checks at once.
+      const uint64_t seen = q.Generation;
       q.Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                         [&] { return !q.Calls.empty(); });
+                         [&] { return !q.Calls.empty() || q.Generation != seen; });
     }
     batch.swap(q.Calls);
   }
