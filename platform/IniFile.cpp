@@ -1,0 +1,210 @@
+#include "platform/IniFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+// Only ASCII letters fold: names are ASCII by convention, and folding bytes of
+// a multi-byte UTF-8 character would corrupt it.
+bool SameName(const std::string& a, const std::string& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    return lower(x) == lower(y);
+  });
+}
+
+bool ReadWholeFile(const std::string& path, std::string& text) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  std::ostringstream contents;
+  contents << file.rdbuf();
+  if (file.bad()) return false;
+  text = contents.str();
+  return true;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+// A fresh file next to target, created with the usual permissions (the
+// process's umask applies). Returns -1 when the folder refuses it.
+int CreateSiblingFile(const std::string& target, std::string& name) {
+  std::random_device random;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    name = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(random() % 1000000);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// A link named as the settings file keeps pointing at the file it named.
+std::string ResolveLink(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_symlink(path, error)) return path;
+  const auto target = std::filesystem::weakly_canonical(path, error);
+  return error ? path : target.string();
+}
+
+void SyncFolderOf(const std::string& path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+TProfile TProfile::Parse(const std::string& text) {
+  TProfile profile;
+  profile.Sections.push_back({});
+  std::istringstream lines(text);
+  std::string raw;
+  while (std::getline(lines, raw)) {
+    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    const std::string line = Trim(raw);
+    const auto close = line.find(']');
+    if (!line.empty() && line.front() == '[' && close != std::string::npos) {
+      profile.Sections.push_back({Trim(line.substr(1, close - 1)), {}});
+      continue;
+    }
+    const auto equals = line.find('=');
+    const bool comment = !line.empty() && (line.front() == ';' || line.front() == '#');
+    TLine entry;
+    if (!comment && equals != std::string::npos && equals > 0) {
+      entry.IsKey = true;
+      entry.Key = Trim(line.substr(0, equals));
+      entry.Value = Trim(line.substr(equals + 1));
+    } else {
+      entry.Value = raw;
+    }
+    profile.Sections.back().Lines.push_back(std::move(entry));
+  }
+  return profile;
+}
+
+std::string TProfile::Format() const {
+  std::string text;
+  for (size_t i = 0; i < Sections.size(); ++i) {
+    if (i > 0) text += "[" + Sections[i].Name + "]\n";
+    for (const TLine& line : Sections[i].Lines) {
+      text += line.IsKey ? line.Key + "=" + line.Value : line.Value;
+      text += '\n';
+    }
+  }
+  return text;
+}
+
+TProfile::TSection* TProfile::FindSection(const std::string& name) {
+  // Sections[0] holds the lines before any header and has no name to match.
+  for (size_t i = 1; i < Sections.size(); ++i) {
+    if (SameName(Sections[i].Name, name)) return &Sections[i];
+  }
+  return nullptr;
+}
+
+const TProfile::TSection* TProfile::FindSection(const std::string& name) const {
+  return const_cast<TProfile*>(this)->FindSection(name);
+}
+
+const std::string* TProfile::Find(const std::string& section, const std::string& key) const {
+  const TSection* found = FindSection(section);
+  if (found == nullptr) return nullptr;
+  for (const TLine& line : found->Lines) {
+    if (line.IsKey && SameName(line.Key, key)) return &line.Value;
+  }
+  return nullptr;
+}
+
+void TProfile::Set(const std::string& section, const std::string& key, const std::string& value) {
+  if (Sections.empty()) Sections.push_back({});
+  TSection* found = FindSection(section);
+  if (found == nullptr) {
+    Sections.push_back({section, {}});
+    found = &Sections.back();
+  }
+  for (TLine& line : found->Lines) {
+    if (line.IsKey && SameName(line.Key, key)) {
+      line.Value = value;
+      return;
+    }
+  }
+  found->Lines.push_back({true, key, value});
+}
+
+std::string GetProfileString(const std::string& path, const std::string& section,
+                             const std::string& key, const std::string& def) {
+  std::string text;
+  if (!ReadWholeFile(path, text)) return def;
+  const TProfile profile = TProfile::Parse(text);
+  const std::string* value = profile.Find(section, key);
+  return value ? *value : def;
+}
+
+int GetProfileInt(const std::string& path, const std::string& section, const std::string& key,
+                  int def) {
+  std::string text = GetProfileString(path, section, key, {});
+  if (text.size() > 1 && text[0] == '+' && std::isdigit(static_cast<unsigned char>(text[1]))) {
+    text.erase(0, 1);
+  }
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  return (error == std::errc() && stop == end) ? value : def;
+}
+
+bool WriteProfileString(const std::string& path, const std::string& section, const std::string& key,
+                        const std::string& value) {
+  std::string text;
+  ReadWholeFile(ResolveLink(path), text);  // a missing file starts empty
+  TProfile profile = TProfile::Parse(text);
+  profile.Set(section, key, value);
+  return SaveProfile(path, profile);
+}
+
+bool SaveProfile(const std::string& path, const TProfile& profile) {
+  const std::string target = ResolveLink(path);
+  std::string temporary;
+  const int fd = CreateSiblingFile(target, temporary);
+  if (fd < 0) return false;
+  struct stat old {};
+  if (::stat(target.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+  bool written = WriteAll(fd, profile.Format()) && ::fsync(fd) == 0;
+  written = (::close(fd) == 0) && written;
+  if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  SyncFolderOf(target);
+  return true;
+}
+
+}  // namespace platform
