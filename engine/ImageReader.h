@@ -7,10 +7,13 @@
 // Sequential, buffered reading of an image file. The bytes delivered are
 // exactly those of reading the file one byte at a time, with every byte past
 // its end reading as zero.
+//
+// Read is virtual so that a session can be given a reader whose reads fail,
+// the one way to exercise the session's handling of an I/O error.
 class TImageReader {
  public:
   TImageReader() = default;
-  ~TImageReader() { Close(); }
+  virtual ~TImageReader() { Close(); }
   TImageReader(const TImageReader&) = delete;
   TImageReader& operator=(const TImageReader&) = delete;
 
@@ -22,7 +25,7 @@ class TImageReader {
 
   // Fills out[0..count) from the current position; false on an I/O error.
   // present, when given, receives how many of the bytes came from the file.
-  bool Read(uint8_t* out, size_t count, size_t* present = nullptr);
+  virtual bool Read(uint8_t* out, size_t count, size_t* present = nullptr);
   bool AtEnd() const { return Eof; }
 
  private:

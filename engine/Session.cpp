@@ -10,3 +10,13 @@ TSession::~TSession() = default;
 void TSession::DebugLog(const std::string& line) {
   if (DebugMode) Window.MemoLogAppend(line);
 }
+
+void TSession::UseImageReader(std::unique_ptr<TImageReader> reader) {
+  CloseFirmwareFile();
+  FirmwareFile = std::move(reader);
+}
+
+void TSession::CloseFirmwareFile() {
+  if (FileOpen) FirmwareFile->Close();
+  FileOpen = false;
+}

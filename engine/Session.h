@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,9 @@ class TSession {
   // Transports may be left unattached; sends then go nowhere (" MODE NONE  ").
   void AttachSerial(ISerialTransport* serial) { BCom = serial; }
   void AttachUdp(IUdpTransport* udp) { IdUDPServer1 = udp; }
+  // Replaces the reader that Start opens the image with (tests inject one
+  // whose reads fail). Closes the image of a running session.
+  void UseImageReader(std::unique_ptr<TImageReader> reader);
 
   // --- Firmware image check (run when an image is chosen and at start-up) ---
   // Returns the error text, empty on success; always sets LabFW.
@@ -81,8 +85,40 @@ class TSession {
   std::string SavedIp;
 
  private:
+  // Timer step, by session state.
+  void RunStateStep();
+  void IdleStep();
+  void BlockStep();
+  bool ReadHeader();
+  bool ReadBlock();
+  void SendCurrentBlock();
+  void WaitStep();
+  void EndSession();
+  void RefuseOversizedBlock();
+  void CloseFirmwareFile();
+
+  void SendWakeUp();
+
+  // Answer parsing. mayRunStep is false while a step is already running (the
+  // answers held back during a header message box), so no step runs inside it.
+  void ParseAnswerForState(bool mayRunStep);
+  void ParseWritingAnswer(bool mayRunStep);
+  void DropOverflowingRxBuffer();
+
+  // Message boxes of the header check: answers are held back while one is open.
+  TMessageResult ShowHeaderBox(TMessageKind kind, const std::string& text);
+  bool ActOnHeldBackAnswers();
+  bool RefuseForeignImage(const std::string& fileId);
+  bool AskBeforeOlderImage(int32_t fileVersion, int32_t boardVersion);
+
+  // A serial write that raised: told once per Connect, the session ends.
+  void EndSessionOnLinkFailure(const std::exception& failure);
+
   IWindowMembers& Window;
   ISerialTransport* BCom = nullptr;
   IUdpTransport* IdUDPServer1 = nullptr;
   std::unique_ptr<TImageReader> FirmwareFile;
+  bool HeaderBoxOpen = false;
+  bool AnswersHeldBack = false;
+  bool LinkFailureReported = false;
 };

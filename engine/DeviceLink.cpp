@@ -1,0 +1,162 @@
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/DisplayText.h"
+#include "engine/Session.h"
+#include "engine/uStrBinHex.h"
+
+namespace {
+
+const std::string kPortBusy = "Соединение не установлено. Возможно порт занят";
+
+using TIPv4 = std::array<int, 4>;
+
+// A dotted field of decimal digits worth at most 255; leading zeros are
+// allowed, as the operator may type "192.168.000.254".
+std::optional<int> ParseOctet(std::string_view field) {
+  if (field.empty()) return std::nullopt;
+  int value = 0;
+  for (const char c : field) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > 255) return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<TIPv4> ParseIPv4Text(std::string_view text) {
+  TIPv4 address{};
+  for (size_t i = 0; i < address.size(); ++i) {
+    const size_t dot = i + 1 < address.size() ? text.find('.') : text.size();
+    if (dot == std::string_view::npos) return std::nullopt;
+    const std::optional<int> octet = ParseOctet(text.substr(0, dot));
+    if (!octet) return std::nullopt;
+    address[i] = *octet;
+    text.remove_prefix(std::min(dot + 1, text.size()));
+  }
+  return address;
+}
+
+bool IsLocalhost(std::string_view host) {
+  constexpr std::string_view kLocalhost = "localhost";
+  return std::equal(
+      host.begin(), host.end(), kLocalhost.begin(), kLocalhost.end(),
+      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+// The sender is reported in canonical dotted form while the target is what
+// the operator typed; they name the same device when they are the same
+// address. A host name can only be matched by its text.
+bool SameUdpHost(const std::string& sender, const std::string& target) {
+  const std::string targetAddress = IsLocalhost(target) ? "127.0.0.1" : target;
+  const std::optional<TIPv4> targetIp = ParseIPv4Text(targetAddress);
+  if (!targetIp) return sender == target;
+  return ParseIPv4Text(sender) == targetIp;
+}
+
+}  // namespace
+
+bool TSession::ComSend(const std::string& data) {
+  if (BCom == nullptr || !BCom->IsOpen()) return false;
+  return BCom->SendBytes(data) != 0;
+}
+
+bool TSession::SendToDevice(const std::string& data) {
+  bool result = true;
+  if (LinkMode == 0 && BCom != nullptr) {
+    result = ComSend(data);
+  } else if (LinkMode == 1 && IdUDPServer1 != nullptr) {
+    // A datagram that cannot go out is not the operator's concern here; the
+    // session notices the missing answer.
+    try {
+      IdUDPServer1->SendString(UdpTargetIp, UdpTargetPort, data);
+    } catch (const std::exception&) {
+      result = false;
+    }
+  } else {
+    Window.MemoLogAppend(" MODE NONE  " + StrToHex(data));
+  }
+  if (result) {
+    DebugLog(">>send Char=" + BytesToDisplayText(data));
+    DebugLog(">>send Hex =" + StrToHex(data));
+  } else {
+    DebugLog("! error !   " + StrToHex(data));
+  }
+  return result;
+}
+
+bool TSession::SendTxBuffer() {
+  const int32_t length = std::clamp<int32_t>(BlockSize, 0, kMaxBlockSize);
+  return SendToDevice(std::string(TxBuffer.begin(), TxBuffer.begin() + length));
+}
+
+bool TSession::OpenComLink() {
+  if (BCom == nullptr) return false;
+  const bool opened =
+      BCom->OpenClosePort(true, Window.Text(TTextControl::cbComN), Window.Text(TTextControl::cbBr),
+                          Window.Text(TTextControl::cbDb), Window.Text(TTextControl::cbPar),
+                          Window.Text(TTextControl::cbSb));
+  if (!opened) return false;
+  Window.MemoLogAppend(BCom->PortSettingsText());
+  return true;
+}
+
+bool TSession::CloseComLink() {
+  if (BCom != nullptr) BCom->Close();
+  return true;
+}
+
+bool TSession::OpenUdpLink() {
+  UdpTargetIp = Window.Text(TTextControl::EditIP);
+  if (IdUDPServer1 == nullptr) return false;
+  IdUDPServer1->SetDefaultPort(UdpServerPort);
+  try {
+    IdUDPServer1->SetActive(true);
+  } catch (const std::exception&) {
+    Window.MessageBox(TMessageKind::Warning, kPortBusy);
+    return false;
+  }
+  return true;
+}
+
+void TSession::CloseUdpLink() {
+  // Connect pointed EditIP at the fixed address of kind-2 boards.
+  if (BoardKind == kBoardKindOxr) Window.SetText(TTextControl::EditIP, SavedIp);
+  if (IdUDPServer1 != nullptr) IdUDPServer1->SetActive(false);
+}
+
+void TSession::UpdateConnectButtons() {
+  const bool linkOpen =
+      (BCom != nullptr && BCom->IsOpen()) || (IdUDPServer1 != nullptr && IdUDPServer1->Active());
+  Window.SetButtonEnabled(TButton::ButConnect, !linkOpen);
+  Window.SetButtonEnabled(TButton::ButDisconnect, linkOpen);
+}
+
+void TSession::BComRxChar(int count) {
+  std::string received;
+  // A failed read must not end the component's event thread; it simply
+  // delivers nothing.
+  try {
+    if (BCom != nullptr) received = BCom->ReceiveBytes(count);
+  } catch (const std::exception&) {
+    received.clear();
+  }
+  RxBuffer += received;
+  DebugLog("<<recv   char=" + BytesToDisplayText(received) + "     ");
+  DebugLog("<<recv   Hex =" + StrToHex(received) + " (" + std::to_string(count) + "byte)");
+  ParseAnswer();
+}
+
+void TSession::IdUDPServer1UDPRead(const std::string& data, const std::string& remoteIp,
+                                   int remotePort) {
+  const bool fromDevice = SameUdpHost(remoteIp, UdpTargetIp) && remotePort == UdpTargetPort;
+  const std::string accepted = fromDevice ? data : std::string();
+  RxBuffer += accepted;
+  DebugLog("<<recv   char=" + BytesToDisplayText(accepted) + "     ");
+  DebugLog("<<recv   Hex =" + StrToHex(accepted) + " (" + std::to_string(data.size()) + "byte)");
+  ParseAnswer();
+}
