@@ -1,0 +1,1 @@
+#include "udp/IdBaseComponent.h"

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "udp/IdStack.h"
+#include "udp/IdThread.h"
+#include "udp/IdUDPBase.h"
+
+class TIdUDPServer;
+
+// A received datagram: AData holds its bytes and is valid only during the
+// call (the listener reuses it); ABinding tells the sender in RemoteIP and
+// RemotePort.
+using TUDPReadEvent =
+    std::function<void(TIdUDPServer& Sender, const std::string& AData, TIdSocketHandle& ABinding)>;
+
+// The one thread of an active endpoint: waits on all its bindings, reads
+// each datagram that arrives and hands it to the endpoint, on the main thread
+// unless the endpoint wants it on this one.
+class TIdUDPListenerThread : public TIdThread {
+ public:
+  TIdUDPListenerThread(int bufferSize, TIdUDPServer& endpoint);
+  ~TIdUDPListenerThread() override;
+
+  // Also ends a wait in progress, so that a deactivation does not sit out the
+  // rest of PollInterval.
+  void TerminateLoop() override;
+
+ protected:
+  void RunStep() override { PollOnce(); }
+
+ private:
+  // One wait on every binding, then at most one datagram from each.
+  void PollOnce();
+  void ReceiveAndDeliver(TIdStackSocketHandle socket);
+  void HandOver();
+
+  TIdUDPServer& Endpoint;
+  std::string Datagram;
+  int DatagramLimit;
+  // Bounds how long a wait lasts before the loop checks IsStopped again.
+  int PollInterval = 1000;
+  TIdSocketHandle* SourceBinding = nullptr;
+  TIdWakeHandle WakeHandle;
+};
+
+// The UDP endpoint: binds its local sockets on activation, hands every
+// datagram that arrives to OnUDPRead (on the main thread unless
+// ThreadedEvent), and sends datagrams through the binding that received last.
+class TIdUDPServer : public TIdUDPBase {
+ public:
+  TIdUDPServer() = default;
+  ~TIdUDPServer() override;
+
+  // Applies to bindings added later (activation adds one when there is none).
+  int DefaultPort() const { return Bindings.DefaultPort; }
+  void SetDefaultPort(int port) { Bindings.DefaultPort = port; }
+
+  TIdSocketHandle& EnsureBinding() override;
+  void ReleaseBinding() override;
+  bool IsActive() override;
+  void ApplyBroadcast() override;
+
+  // Runs on the main thread, or on the listener with ThreadedEvent.
+  void DeliverDatagram(const std::string& AData, TIdSocketHandle& ABinding);
+
+  TIdSocketHandles Bindings;
+  TUDPReadEvent OnUDPRead;
+  // Set before activation.
+  bool ThreadedEvent = false;
+  // None while inactive; the binding that received last, or the first one.
+  TIdSocketHandle* ActiveBinding = nullptr;
+
+ protected:
+  virtual void FireUDPRead(const std::string& AData, TIdSocketHandle& ABinding);
+
+ private:
+  void BindAll();
+  void StartListener();
+  // Waits for listeners let go without waiting (see ReleaseBinding).
+  void JoinRetiredListeners();
+  bool IsDeliveringHere() const;
+
+  std::unique_ptr<TIdUDPListenerThread> Receiver;
+  std::vector<std::unique_ptr<TIdUDPListenerThread>> RetiredListeners;
+};
