@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+// The driver calls that need the kernel's own termios layout (any bit rate
+// through BOTHER), which cannot share a translation unit with <termios.h>.
+namespace line_driver {
+
+enum class TParityBits { None, Odd, Even, Mark, Space };
+enum class TStopBitCount { One, OneAndHalf, Two };
+
+struct TLineSetting {
+  uint32_t BitsPerSecond = 9600;
+  int DataBits = 8;  // 5..8
+  TParityBits Parity = TParityBits::None;
+  TStopBitCount StopBits = TStopBitCount::One;
+};
+
+// Raw mode, no flow control, receiver on, modem control lines ignored; the
+// rate passed unchanged. In force when it returns. Returns 0 or an errno.
+int SetLine(int fd, const TLineSetting& setting);
+
+// The rates the driver holds now. Returns 0 or an errno.
+int GetRates(int fd, uint32_t& inputBitsPerSecond, uint32_t& outputBitsPerSecond);
+
+}  // namespace line_driver
