@@ -3,7 +3,7 @@ GENERATOR := -G Ninja
 JOBS      ?= 2
 CTEST     := ctest --output-on-failure --timeout 300 -j $(JOBS)
 
-.PHONY: setup build test test-sanitize test-tsan
+.PHONY: setup build test test-sanitize test-tsan run
 
 setup:
 	@scripts/setup-deps
@@ -11,6 +11,11 @@ setup:
 build: setup
 	cmake -S . -B build $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build -j $(JOBS)
+
+# The window, inside the private network namespace so that its UDP tries
+# stay on this machine.
+run: build
+	scripts/in-netns build/bin/veq-programmer
 
 test: build
 	scripts/in-netns $(CTEST) --test-dir build

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Starts program with the given arguments, each passed to it as one
+// argument (no shell reads them), and returns at once. Nothing waits for the
+// program, and no finished child is left behind. The outcome is not checked.
+void StartDetached(const std::string& program, const std::vector<std::string>& arguments);

@@ -1,0 +1,110 @@
+#include "app/Settings.h"
+
+#include <QLineEdit>
+#include <QToolButton>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "app/Form1.h"
+#include "platform/IniFile.h"
+
+namespace {
+
+struct TTextKey {
+  const char* Key;
+  TTextControl Control;
+  const char* Default;
+};
+
+// Read and written in this order.
+const TTextKey kComKeys[] = {
+    {"Num", TTextControl::cbComN, "1"},   {"baud", TTextControl::cbBr, "9600"},
+    {"DataBit", TTextControl::cbDb, "8"}, {"StopBit", TTextControl::cbSb, "1"},
+    {"Par", TTextControl::cbPar, "odd"},
+};
+
+void LoadComKeys(TForm1& form, const std::string& ini) {
+  for (const TTextKey& key : kComKeys) {
+    form.SetText(key.Control, platform::GetProfileString(ini, "COM", key.Key, key.Default));
+  }
+}
+
+void LoadImagePath(TForm1& form, const std::string& ini) {
+  const std::string path = platform::GetProfileString(ini, "File", "Path", "");
+  form.SetText(TTextControl::EditFileName, path);
+  form.Session.CheckFirmwareFile(path);
+  form.ButOpenFile->setToolTip(QString::fromStdString(path));
+}
+
+void LoadUdpKeys(TForm1& form, const std::string& ini) {
+  TSession& session = form.Session;
+  session.UdpTargetIp = platform::GetProfileString(ini, "UDP", "UDP_IP", "192.168.0.254");
+  // Ports are stored as 16-bit numbers: only the low 16 bits of what is read count.
+  session.UdpTargetPort = uint16_t(platform::GetProfileInt(ini, "UDP", "UDP_Port", 1001));
+  session.UdpServerPort = uint16_t(platform::GetProfileInt(ini, "UDP", "UDP_SRV_Port", 12345));
+  form.SetText(TTextControl::EditIP, session.UdpTargetIp);
+  form.EditPort->setText(QString::number(session.UdpTargetPort));
+}
+
+void LoadMode(TForm1& form, const std::string& ini) {
+  form.Session.SelectedMode = uint8_t(platform::GetProfileInt(ini, "UDP", "Mode_Checked", 0));
+  // Checking a button runs the mode handler, which shows the matching panel;
+  // any other value leaves both unchecked and the serial panel as designed.
+  const uint8_t mode = form.Session.SelectedMode;
+  TForm1::SetRadioChecked(form.rbUDP, mode == 1);
+  TForm1::SetRadioChecked(form.rbCom, mode == 0);
+}
+
+void LoadBounds(TForm1& form, const std::string& ini) {
+  form.resize(platform::GetProfileInt(ini, "Form", "Width", form.width()), form.height());
+  form.resize(form.width(), platform::GetProfileInt(ini, "Form", "Height", form.height()));
+  form.move(platform::GetProfileInt(ini, "Form", "Left", form.x()), form.y());
+  form.move(form.x(), platform::GetProfileInt(ini, "Form", "Top", form.y()));
+  form.SetPanelButsHeight(platform::GetProfileInt(ini, "Form", "Spl", form.PanelButsHeight()));
+}
+
+}  // namespace
+
+std::string IniPathFor(const std::string& executable) {
+  return std::filesystem::path(executable).replace_extension(".ini").string();
+}
+
+std::string IniPathBesideExecutable() {
+  std::error_code error;
+  const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  return IniPathFor(error ? std::string("veq-programmer") : executable.string());
+}
+
+void LoadSettings(TForm1& form) {
+  const std::string& ini = form.IniPath();
+  try {
+    LoadComKeys(form, ini);
+    LoadImagePath(form, ini);
+    LoadUdpKeys(form, ini);
+    LoadMode(form, ini);
+    LoadBounds(form, ini);
+  } catch (const std::exception&) {
+    // What was applied stays; start-up goes on with the rest as it was.
+    form.MemoLogAppend("Нет доступа к файлу INI !!!");
+  }
+}
+
+void SaveSettings(TForm1& form) {
+  const TSession& session = form.Session;
+  platform::TProfile profile;
+  for (const TTextKey& key : kComKeys)
+    profile.Set("COM", key.Key, form.Text(key.Control));
+  // What the field shows now, which Disconnect may still change afterwards.
+  profile.Set("UDP", "UDP_IP", form.Text(TTextControl::EditIP));
+  profile.Set("UDP", "UDP_Port", std::to_string(session.UdpTargetPort));
+  profile.Set("UDP", "UDP_SRV_Port", std::to_string(session.UdpServerPort));
+  profile.Set("UDP", "Mode_Checked", std::to_string(session.SelectedMode));
+  profile.Set("File", "Path", form.Text(TTextControl::EditFileName));
+  profile.Set("Form", "Width", std::to_string(form.width()));
+  profile.Set("Form", "Height", std::to_string(form.height()));
+  profile.Set("Form", "Left", std::to_string(form.x()));
+  profile.Set("Form", "Top", std::to_string(form.y()));
+  profile.Set("Form", "Spl", std::to_string(form.PanelButsHeight()));
+  platform::SaveProfile(form.IniPath(), profile);
+}

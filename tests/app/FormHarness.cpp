@@ -1,0 +1,45 @@
+#include "tests/app/FormHarness.h"
+
+#include <QDir>
+
+#include <fstream>
+#include <sstream>
+
+TFormHarness::TFormHarness() : IniPath(Dir.File("veq-programmer.ini")) {}
+
+TFormHarness::~TFormHarness() = default;
+
+void TFormHarness::WriteIni(const std::string& text) const {
+  std::ofstream(IniPath, std::ios::binary) << text;
+}
+
+std::string TFormHarness::ReadIni() const {
+  return ReadFile(IniPath);
+}
+
+TForm1& TFormHarness::Open() {
+  Window.reset();
+  Window = std::make_unique<TForm1>(TFormOptions{IniPath, Dir.Path()});
+  Window->MessageBoxHook = [this](TMessageKind kind, const std::string& text) {
+    Messages.push_back({kind, text});
+    return kind == TMessageKind::Confirmation ? ConfirmReply : TMessageResult::Ok;
+  };
+  return *Window;
+}
+
+void TFormHarness::Close() {
+  Window->close();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::string ScreenshotPath(const std::string& name) {
+  const std::string folder = VEQ_SCREENSHOT_DIR;
+  QDir().mkpath(QString::fromStdString(folder));
+  return folder + "/" + name;
+}

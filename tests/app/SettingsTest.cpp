@@ -1,0 +1,222 @@
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QToolButton>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/Settings.h"
+#include "engine/FirmwareImage.h"
+#include "tests/app/FormHarness.h"
+
+namespace {
+
+std::string ComboText(const QComboBox* box) {
+  return box->currentText().toStdString();
+}
+
+const char kFifteenKeys[] =
+    "[COM]\nNum=1\nbaud=9600\nDataBit=8\nStopBit=1\nPar=odd\n"
+    "[UDP]\nUDP_IP=192.168.0.254\nUDP_Port=1001\nUDP_SRV_Port=12345\nMode_Checked=0\n"
+    "[File]\nPath=\n"
+    "[Form]\nWidth=464\nHeight=423\nLeft=250\nTop=133\nSpl=144\n";
+
+TEST(SettingsPath, IsTheExecutablesPathWithIniForItsExtension) {
+  EXPECT_EQ(IniPathFor("/opt/veq/bin/veq-programmer"), "/opt/veq/bin/veq-programmer.ini");
+  EXPECT_EQ(IniPathFor("/opt/veq/Programmer.exe"), "/opt/veq/Programmer.ini");
+  EXPECT_EQ(IniPathFor("/opt/v.1/prog"), "/opt/v.1/prog.ini");
+  const std::string beside = IniPathBesideExecutable();
+  EXPECT_EQ(beside, std::filesystem::read_symlink("/proc/self/exe").string() + ".ini");
+}
+
+TEST(SettingsLoad, FirstStartWithoutAFileTakesEveryDefault) {
+  TFormHarness harness;
+  TForm1& form = harness.Open();
+  EXPECT_EQ(ComboText(form.cbComN), "1");
+  EXPECT_EQ(ComboText(form.cbBr), "9600");
+  EXPECT_EQ(ComboText(form.cbDb), "8");
+  EXPECT_EQ(ComboText(form.cbSb), "1");
+  EXPECT_EQ(ComboText(form.cbPar), "odd");
+  EXPECT_EQ(form.EditFileName->text().toStdString(), "");
+  EXPECT_EQ(form.LabFW->text().toStdString(), "Нет доступа к файлу.");
+  EXPECT_EQ(form.ButOpenFile->toolTip().toStdString(), "");
+  EXPECT_EQ(form.EditIP->text().toStdString(), "192.168.0.254");
+  EXPECT_EQ(form.EditPort->text().toStdString(), "1001");
+  EXPECT_EQ(form.Session.UdpTargetIp, "192.168.0.254");
+  EXPECT_EQ(form.Session.UdpTargetPort, 1001);
+  EXPECT_EQ(form.Session.UdpServerPort, 12345);
+  EXPECT_EQ(form.Session.SelectedMode, 0);
+  EXPECT_TRUE(form.rbCom->isChecked());
+  EXPECT_FALSE(form.rbUDP->isChecked());
+  EXPECT_FALSE(form.PanelCOM->isHidden());
+  EXPECT_TRUE(form.PanelUDP->isHidden());
+  EXPECT_EQ(form.geometry().topLeft(), QPoint(250, 133));
+  EXPECT_EQ(form.size(), QSize(464, 423));
+  EXPECT_EQ(form.PanelButsHeight(), 144);
+  EXPECT_TRUE(harness.Messages.empty());
+  EXPECT_EQ(form.MemoLog->toPlainText().toStdString(), "");
+}
+
+TEST(SettingsLoad, AppliesEveryStoredKey) {
+  TFormHarness harness;
+  const std::string image =
+      harness.Dir.Write("fw.vqf", MakeSection("VEQKUFX01106", 8, std::string(16, 'a'), 1));
+  harness.WriteIni(
+      "[com]\nnum=/dev/ttyUSB0\nBAUD=115200\nDataBit=7\nStopBit=2\nPar=even\n"
+      "[File]\nPath=" +
+      image +
+      "\n"
+      "[UDP]\nUDP_IP=10.1.2.3\nUDP_Port=2002\nUDP_SRV_Port=3003\n"
+      "[Form]\nWidth=600\nHeight=500\nLeft=10\nTop=20\nSpl=90\n");
+  TForm1& form = harness.Open();
+  EXPECT_EQ(ComboText(form.cbComN), "/dev/ttyUSB0");
+  EXPECT_EQ(ComboText(form.cbBr), "115200");
+  EXPECT_EQ(ComboText(form.cbDb), "7");
+  EXPECT_EQ(ComboText(form.cbSb), "2");
+  EXPECT_EQ(ComboText(form.cbPar), "even");
+  EXPECT_EQ(form.EditFileName->text().toStdString(), image);
+  EXPECT_EQ(form.ButOpenFile->toolTip().toStdString(), image);
+  EXPECT_EQ(form.Session.BoardKind, kBoardKindKufx);
+  EXPECT_NE(form.LabFW->text().toStdString().find("KUFX"), std::string::npos);
+  EXPECT_EQ(form.EditIP->text().toStdString(), "10.1.2.3");
+  EXPECT_EQ(form.EditPort->text().toStdString(), "2002");
+  EXPECT_EQ(form.Session.UdpServerPort, 3003);
+  EXPECT_EQ(form.geometry().topLeft(), QPoint(10, 20));
+  EXPECT_EQ(form.size(), QSize(600, 500));
+  EXPECT_EQ(form.PanelButsHeight(), 90);
+}
+
+TEST(SettingsLoad, ListTextsOutsideTheListsAreShownAsStored) {
+  TFormHarness harness;
+  harness.WriteIni("[COM]\nbaud=12345\nPar=Odd\n");
+  TForm1& form = harness.Open();
+  EXPECT_EQ(ComboText(form.cbBr), "12345");
+  EXPECT_EQ(ComboText(form.cbPar), "Odd");
+}
+
+TEST(SettingsLoad, APresentButEmptyPortNumberStaysEmpty) {
+  TFormHarness harness;
+  harness.WriteIni("[COM]\nNum=\n");
+  EXPECT_EQ(ComboText(harness.Open().cbComN), "");
+}
+
+TEST(SettingsLoad, PortsKeepTheLow16BitsAndNonNumbersGiveTheDefault) {
+  TFormHarness harness;
+  harness.WriteIni("[UDP]\nUDP_Port=70000\nUDP_SRV_Port=-1\n");
+  TForm1& form = harness.Open();
+  EXPECT_EQ(form.Session.UdpTargetPort, 4464);
+  EXPECT_EQ(form.EditPort->text().toStdString(), "4464");
+  EXPECT_EQ(form.Session.UdpServerPort, 65535);
+
+  harness.WriteIni("[UDP]\nUDP_Port=port\nUDP_SRV_Port=12a\n");
+  TForm1& again = harness.Open();
+  EXPECT_EQ(again.Session.UdpTargetPort, 1001);
+  EXPECT_EQ(again.EditPort->text().toStdString(), "1001");
+  EXPECT_EQ(again.Session.UdpServerPort, 12345);
+}
+
+TEST(SettingsLoad, StoredUdpModeShowsTheUdpPanel) {
+  TFormHarness harness;
+  harness.WriteIni("[UDP]\nMode_Checked=1\n");
+  TForm1& form = harness.Open();
+  EXPECT_TRUE(form.rbUDP->isChecked());
+  EXPECT_FALSE(form.rbCom->isChecked());
+  EXPECT_FALSE(form.PanelUDP->isHidden());
+  EXPECT_TRUE(form.PanelCOM->isHidden());
+  EXPECT_EQ(form.Session.SelectedMode, 1);
+}
+
+TEST(SettingsLoad, AnyOtherModeLeavesBothButtonsUncheckedAndTheSerialPanel) {
+  TFormHarness harness;
+  for (const char* stored : {"3", "7"}) {
+    harness.WriteIni(std::string("[UDP]\nMode_Checked=") + stored + "\n");
+    TForm1& form = harness.Open();
+    EXPECT_FALSE(form.rbUDP->isChecked()) << stored;
+    EXPECT_FALSE(form.rbCom->isChecked()) << stored;
+    EXPECT_FALSE(form.PanelCOM->isHidden()) << stored;
+    EXPECT_TRUE(form.PanelUDP->isHidden()) << stored;
+    EXPECT_EQ(form.Session.SelectedMode, std::stoi(stored));
+  }
+  // Stored as 8 bits: 257 is 1, the UDP link.
+  harness.WriteIni("[UDP]\nMode_Checked=257\n");
+  EXPECT_TRUE(harness.Open().rbUDP->isChecked());
+}
+
+TEST(SettingsLoad, TheButtonsPanelKeepsItsMinimumHeight) {
+  TFormHarness harness;
+  harness.WriteIni("[Form]\nSpl=3\n");
+  EXPECT_EQ(harness.Open().PanelButsHeight(), 20);
+}
+
+TEST(SettingsSave, HoldsExactlyTheFifteenKeysInOrderWhateverTheFileHeld) {
+  TFormHarness harness;
+  harness.WriteIni("; hand-written\n[Extra]\nkey=1\n[COM]\nOther=2\n[Form]\nSpl=144\n");
+  TForm1& form = harness.Open();
+  SaveSettings(form);
+  EXPECT_EQ(harness.ReadIni(), kFifteenKeys);
+}
+
+TEST(SettingsSave, WritesWhatTheControlsShowNow) {
+  TFormHarness harness;
+  harness.WriteIni("[UDP]\nUDP_Port=70000\nMode_Checked=3\n");
+  TForm1& form = harness.Open();
+  form.SetText(TTextControl::cbComN, "/dev/ttyS4");
+  form.SetText(TTextControl::EditIP, "10.9.8.7");
+  form.SetText(TTextControl::EditFileName, "/tmp/ä.vqf");
+  form.SetPanelButsHeight(100);
+  form.resize(500, 450);
+  SaveSettings(form);
+  const std::string saved = harness.ReadIni();
+  EXPECT_NE(saved.find("Num=/dev/ttyS4\n"), std::string::npos);
+  EXPECT_NE(saved.find("UDP_IP=10.9.8.7\n"), std::string::npos);
+  EXPECT_NE(saved.find("UDP_Port=4464\n"), std::string::npos);
+  EXPECT_NE(saved.find("Mode_Checked=3\n"), std::string::npos);
+  EXPECT_NE(saved.find("Path=/tmp/ä.vqf\n"), std::string::npos);
+  EXPECT_NE(saved.find("Width=500\nHeight=450\n"), std::string::npos);
+  EXPECT_NE(saved.find("Spl=100\n"), std::string::npos);
+}
+
+TEST(SettingsSave, ClosingSavesAndTheNextStartLoadsTheSameValues) {
+  TFormHarness harness;
+  TForm1& form = harness.Open();
+  form.rbUDP->click();
+  form.SetText(TTextControl::EditIP, "127.0.0.1");
+  harness.Close();
+  TForm1& again = harness.Open();
+  EXPECT_TRUE(again.rbUDP->isChecked());
+  EXPECT_EQ(again.EditIP->text().toStdString(), "127.0.0.1");
+  EXPECT_EQ(again.Session.SelectedMode, 1);
+}
+
+// A file path whose folder is a regular file cannot be created, even by root.
+TEST(SettingsSave, AnImpossibleLocationWritesNothingAndShowsNothing) {
+  TFormHarness harness;
+  const std::string plain = harness.Dir.Write("plain", "x");
+  harness.IniPath = plain + "/veq-programmer.ini";
+  TForm1& form = harness.Open();
+  harness.Close();
+  EXPECT_TRUE(harness.Messages.empty());
+  EXPECT_EQ(form.MemoLog->toPlainText().toStdString().find("INI"), std::string::npos);
+  EXPECT_EQ(ReadFile(plain), "x");
+}
+
+TEST(SettingsSave, AFolderWithoutWriteAccessKeepsTheOldFile) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  TFormHarness harness;
+  harness.WriteIni("[COM]\nNum=7\n");
+  ASSERT_EQ(::chmod(harness.Dir.Path().c_str(), 0555), 0);
+  harness.Open();
+  harness.Close();
+  ::chmod(harness.Dir.Path().c_str(), 0755);
+  EXPECT_TRUE(harness.Messages.empty());
+  EXPECT_EQ(harness.ReadIni(), "[COM]\nNum=7\n");
+}
+
+}  // namespace
