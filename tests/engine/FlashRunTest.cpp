@@ -1,0 +1,445 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "engine/Session.h"
+#include "engine/uStrBinHex.h"
+#include "tests/engine/TestImages.h"
+#include "tests/support/SessionBench.h"
+
+namespace {
+
+using namespace std::string_literals;
+using TLines = std::vector<std::string>;
+using TFault = TDeviceModel::TFault;
+
+const std::string kSuccess = "Успешно. Устройство перезагружается.";
+
+const TLines kTwoSectionLog = {"Начало записи...",  "Стирание MCU Flash...", "Запись заголовка",
+                               "Запись блока 1/3",  "Запись блока 2/3",      "Запись блока 3/3",
+                               "Стирание Flash...", "Запись заголовка",      "Запись блока 1/2",
+                               "Запись блока 2/2",  " Завершение записи...", kSuccess};
+
+class FlashRun : public ::testing::Test {
+ protected:
+  // A device ready to write over the serial link, the image chosen.
+  void Ready(const std::string& image, const std::string& identity = "VEQKUFX01105") {
+    TDeviceModel::TSettings device;
+    device.Identity = identity;
+    bench.Device.SetSettings(device);
+    if (!udp) bench.UseSerial();
+    bench.LoadImage(image);
+    ASSERT_TRUE(bench.ConnectUntilReady());
+    startLine = window.Log.size();
+    startStatus = window.StatusHistory.size();
+    startWrites = bench.Serial.Writes.size();
+  }
+
+  TLines RunLog() const { return bench.LogFrom(startLine); }
+  TLines RunStatus() const {
+    return {window.StatusHistory.begin() + static_cast<std::ptrdiff_t>(startStatus),
+            window.StatusHistory.end()};
+  }
+  // What the session wrote to the serial port since Start.
+  TLines RunWrites() const {
+    TLines writes;
+    for (size_t i = startWrites; i < bench.Serial.Writes.size(); ++i) {
+      writes.push_back(bench.Serial.Writes[i].Bytes);
+    }
+    return writes;
+  }
+  void SetAnswerDelay(int64_t delayMs) {
+    TDeviceModel::TSettings device = bench.Device.Settings();
+    device.AnswerDelayMs = delayMs;
+    bench.Device.SetSettings(device);
+  }
+
+  TSessionBench bench;
+  TSession& session = bench.Session;
+  TClockedWindow& window = bench.Window;
+  bool udp = false;
+  size_t startLine = 0;
+  size_t startStatus = 0;
+  size_t startWrites = 0;
+};
+
+struct TLinkShape {
+  std::string Name;
+  bool Udp;
+  size_t DeviceChunk;
+  size_t ReadChunk;
+};
+
+class FullRun : public FlashRun, public ::testing::WithParamInterface<TLinkShape> {};
+
+TEST_P(FullRun, StreamsEverySectionAndReportsSuccess) {
+  const TLinkShape& shape = GetParam();
+  udp = shape.Udp;
+  if (udp) bench.UseUdp();
+  bench.Serial.DeviceChunk = shape.DeviceChunk;
+  bench.Serial.ReadChunk = shape.ReadChunk;
+  const std::string image = TwoSectionImage();
+  Ready(image);
+
+  bench.Start();
+  EXPECT_EQ(window.TimerInterval, 300);
+  // Each block goes out from the handler of the previous answer: the whole
+  // image is written before the first tick, which only finishes the run.
+  EXPECT_TRUE(session.EndMarkerSeen);
+  EXPECT_EQ(bench.Device.AcceptedImage(), image);
+  bench.Tick();
+  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_FALSE(session.FileOpen);
+  EXPECT_EQ(RunLog(), kTwoSectionLog);
+  ASSERT_EQ(window.Messages.size(), 1u);
+  EXPECT_EQ(window.Messages[0].Kind, TMessageKind::Information);
+  EXPECT_EQ(window.Messages[0].Text, kSuccess);
+  EXPECT_EQ(RunStatus(),
+            (TLines{" Стирание MCU Flash...", " Запись...", " Запись...", " Запись...",
+                    " Стирание Flash...", " Запись...", " Запись...", " Завершение записи..."}));
+
+  bench.Tick();
+  EXPECT_EQ(window.LabProg, " Нет операций");
+  EXPECT_FALSE(bench.Serial.IsOpen());
+  EXPECT_FALSE(bench.Udp.Active());
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, FullRun,
+                         ::testing::Values(TLinkShape{"SerialWhole", false, 0, 0},
+                                           TLinkShape{"SerialInPieces", false, 50, 2},
+                                           TLinkShape{"Udp", true, 0, 0}),
+                         [](const auto& info) { return info.param.Name; });
+
+TEST_F(FlashRun, SendsTheImageBytesInHeaderAndBlockWrites) {
+  const std::string image = TwoSectionImage();
+  Ready(image);
+  bench.Start();
+  EXPECT_EQ(RunWrites(),
+            (TLines{image.substr(0, 21), image.substr(21, 64), image.substr(85, 64),
+                    image.substr(149, 64), image.substr(213, 21), image.substr(234, 128),
+                    image.substr(362, 128), image.substr(490, 21)}));
+}
+
+TEST_F(FlashRun, OneSectionImageMeetsTheEndMarkerAtSection1) {
+  const std::string image = MakeSection("VEQKUFX01106", 64, Pattern(128, 3), 1) + EndMarker();
+  Ready(image);
+  bench.Start();
+  bench.Tick();
+  EXPECT_EQ(RunLog(), (TLines{"Начало записи...", "Стирание MCU Flash...", "Запись заголовка",
+                              "Запись блока 1/2", "Запись блока 2/2", " Завершение записи...",
+                              "Стирание Flash...", "Запись заголовка", kSuccess}));
+  const TLines status = RunStatus();
+  ASSERT_GE(status.size(), 2u);
+  EXPECT_EQ(status[status.size() - 2], " Завершение записи...");
+  EXPECT_EQ(status.back(), " Стирание Flash...");
+  EXPECT_EQ(bench.Device.AcceptedImage(), image);
+}
+
+class ZeroCountHeader : public FlashRun {
+ protected:
+  void ExpectSilentEnd(uint16_t blockCount, uint16_t blockSize) {
+    SectionHeader empty;
+    empty.FileId = "VEQKUFX01106";
+    empty.BlockCount = blockCount;
+    empty.BlockSize = blockSize;
+    const std::string section0 = MakeSection("VEQKUFX01106", 64, Pattern(64, 3), 1);
+    Ready(section0 + EncodeSectionHeader(empty) + EndMarker());
+    bench.Start();
+    // Ended at the device's answer to that header, from within its handler.
+    EXPECT_EQ(session.SessionState, 0);
+    EXPECT_FALSE(session.FileOpen);
+    EXPECT_TRUE(window.Messages.empty());
+    EXPECT_EQ(RunLog().back(), "Запись заголовка");
+    EXPECT_EQ(bench.Device.AcceptedImage(), section0 + EncodeSectionHeader(empty));
+    bench.Tick();
+    EXPECT_EQ(RunLog().back(), "Запись заголовка");
+  }
+};
+
+TEST_F(ZeroCountHeader, NoBlocks) {
+  ExpectSilentEnd(0, 128);
+}
+
+TEST_F(ZeroCountHeader, EmptyBlocks) {
+  ExpectSilentEnd(5, 0);
+}
+
+TEST_F(FlashRun, EndMarkerNeedsOnlyOneZeroCount) {
+  const std::string image = MakeSection("VEQKUFX01106", 64, Pattern(64, 3), 1) + EndMarker(0, 512);
+  Ready(image);
+  bench.Start();
+  bench.Tick();
+  EXPECT_EQ(RunLog().back(), kSuccess);
+  EXPECT_EQ(bench.Device.AcceptedImage(), image);
+}
+
+TEST_F(FlashRun, ImageThatEndsEarlyIsPaddedWithZeros) {
+  const std::string section0 = MakeSection("VEQKUFX01106", 64, Pattern(192, 3), 1);
+  const std::string image = section0.substr(0, 21 + 100);
+  Ready(image);
+  bench.Start();
+  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_TRUE(window.Messages.empty());
+  // The missing 92 bytes of the blocks, then a header of zeros whose zero
+  // counts end the run once the device has answered it.
+  EXPECT_EQ(bench.Device.AcceptedImage(), image + std::string(92, '\0') + std::string(21, '\0'));
+  EXPECT_EQ(RunLog(), (TLines{"Начало записи...", "Стирание MCU Flash...", "Запись заголовка",
+                              "Запись блока 1/3", "Запись блока 2/3", "Запись блока 3/3",
+                              "Стирание Flash...", "Запись заголовка"}));
+}
+
+TEST_F(FlashRun, DebugModeTracesReadsAndCounts) {
+  const std::string image = MakeSection("VEQKUFX01106", 4, "abcd", 1) + EndMarker();
+  Ready(image);
+  session.DebugMode = true;
+  bench.Start();
+  const TLines log = RunLog();
+  const TLines expected = {"Считано 21 байт. Запись блока N=0 ",
+                           ">>send Hex =" + StrToHex(image.substr(0, 21)),
+                           "Пересчет блоков. Число N=1 Bsize=4",
+                           "Считано 4 байт. Запись блока N=1 ", ">>send Char=abcd"};
+  auto at = log.begin();
+  for (const std::string& line : expected) {
+    at = std::find(at, log.end(), line);
+    EXPECT_NE(at, log.end()) << line;
+  }
+}
+
+class VersionQuestion : public FlashRun {};
+
+TEST_F(VersionQuestion, EqualVersionAsksAndOkGoesOn) {
+  const std::string image = TwoSectionImage("VEQKUFX01105");
+  Ready(image);
+  bool timerStopped = false;
+  window.WhileMessageOpen = [&] { timerStopped = !window.TimerEnabled; };
+  bench.Start();
+  ASSERT_GE(window.Messages.size(), 1u);
+  EXPECT_EQ(window.Messages[0].Kind, TMessageKind::Confirmation);
+  EXPECT_EQ(window.Messages[0].Text,
+            "Внимание!\rПрограммная версия в файле прошивки: 105\r"
+            "Программная версия платы: 105\rВы действительно хотите продолжить?");
+  EXPECT_TRUE(timerStopped);
+  EXPECT_TRUE(window.TimerEnabled);
+  window.WhileMessageOpen = nullptr;
+  bench.Tick();
+  EXPECT_EQ(RunLog(), kTwoSectionLog);
+  EXPECT_EQ(bench.Device.AcceptedImage(), image);
+}
+
+TEST_F(VersionQuestion, HigherBoardVersionAsksAndCancelDisconnects) {
+  Ready(TwoSectionImage("VEQKUFX01099"), "VEQKUFX01105");
+  window.Replies = {TMessageResult::Cancel};
+  bench.Start();
+  ASSERT_EQ(window.Messages.size(), 1u);
+  EXPECT_EQ(window.Messages[0].Text,
+            "Внимание!\rПрограммная версия в файле прошивки: 99\r"
+            "Программная версия платы: 105\rВы действительно хотите продолжить?");
+  EXPECT_EQ(RunLog(), (TLines{"Начало записи...", "Прервано пользователем.", "Отключено."}));
+  EXPECT_EQ(RunWrites(), TLines{"VEQENDF"});  // nothing of the image
+  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(session.LinkMode, 3);
+  EXPECT_FALSE(session.FileOpen);
+  EXPECT_FALSE(bench.Serial.IsOpen());
+  EXPECT_TRUE(window.TimerEnabled);
+}
+
+TEST_F(VersionQuestion, UnreadableFileVersionAlwaysAsks) {
+  Ready(TwoSectionImage("VEQKUFX01a05"));
+  window.Replies = {TMessageResult::Cancel};
+  bench.Start();
+  ASSERT_EQ(window.Messages.size(), 1u);
+  EXPECT_NE(window.Messages[0].Text.find("в файле прошивки: -1\r"), std::string::npos);
+}
+
+TEST_F(VersionQuestion, UnreadableBoardVersionNeverAsks) {
+  Ready(TwoSectionImage("VEQKUFX01106"), "VEQKUFX01x05");
+  session.DebugMode = true;
+  bench.Start();
+  bench.Tick();
+  ASSERT_EQ(window.Messages.size(), 1u);
+  EXPECT_EQ(window.Messages[0].Text, kSuccess);
+  EXPECT_NE(std::find(window.Log.begin(), window.Log.end(), "GetVer error"), window.Log.end());
+}
+
+TEST_F(FlashRun, ForeignImageIsRefusedWithABoxAndDisconnect) {
+  Ready(TwoSectionImage("VEQKUFX01106"), "VEQKUFX02105");
+  bool timerStopped = false;
+  window.WhileMessageOpen = [&] { timerStopped = !window.TimerEnabled; };
+  bench.Start();
+  EXPECT_EQ(RunLog(),
+            (TLines{"Начало записи...",
+                    "Идентификатор не совпадает: FileID=VEQKUFX01106DeviceID=VEQKUFX02105",
+                    "Отключено."}));
+  ASSERT_EQ(window.Messages.size(), 1u);
+  EXPECT_EQ(window.Messages[0].Kind, TMessageKind::Warning);
+  EXPECT_EQ(window.Messages[0].Text,
+            "Идентификатор не совпадает: \rFileID=VEQKUFX01106\rDeviceID=VEQKUFX02105");
+  EXPECT_TRUE(timerStopped);
+  EXPECT_TRUE(window.TimerEnabled);
+  EXPECT_EQ(RunWrites(), TLines{"VEQENDF"});
+  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_FALSE(session.FileOpen);
+  EXPECT_FALSE(bench.Serial.IsOpen());
+}
+
+TEST_F(FlashRun, SameBoardWithAnotherVersionPasses) {
+  const std::string image = TwoSectionImage("VEQKUFX01106");
+  Ready(image, "VEQKUFX01042");
+  bench.Start();
+  bench.Tick();
+  EXPECT_EQ(RunLog(), kTwoSectionLog);
+}
+
+struct TErrorCase {
+  TFault Fault;
+  int Block;
+  std::string Line;
+};
+
+class DeviceError : public FlashRun, public ::testing::WithParamInterface<TErrorCase> {};
+
+TEST_P(DeviceError, EndsTheRunAtBlockK) {
+  const TErrorCase& c = GetParam();
+  Ready(TwoSectionImage());
+  TDeviceModel::TSettings device = bench.Device.Settings();
+  device.Fault = c.Fault;
+  device.FaultBlock = c.Block;
+  bench.Device.SetSettings(device);
+  bench.Start();
+  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(window.LabProg, " Произошла ошибка");
+  EXPECT_EQ(RunLog().back(), c.Line);
+  EXPECT_EQ(bench.Device.BlocksReceived(), c.Block);
+  const size_t writes = RunWrites().size();
+  bench.Tick();
+  bench.Tick();
+  EXPECT_EQ(RunWrites().size(), writes);
+  EXPECT_EQ(window.LabProg, " Нет операций");
+  EXPECT_FALSE(bench.Serial.IsOpen());
+  EXPECT_TRUE(window.Messages.empty());
+  EXPECT_TRUE(session.FileOpen);  // until Disconnect or the next Start
+  bench.Disconnect();
+  EXPECT_FALSE(session.FileOpen);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, DeviceError,
+                         ::testing::Values(TErrorCase{TFault::Wrong, 2, "WRONG Произошла ошибка"},
+                                           TErrorCase{TFault::Err, 4, "ERR Произошла ошибка"},
+                                           TErrorCase{TFault::Wrong, 5, "WRONG Произошла ошибка"}));
+
+TEST_F(FlashRun, SilenceTimesOutAfterExactly200Ticks) {
+  Ready(TwoSectionImage());
+  TDeviceModel::TSettings device = bench.Device.Settings();
+  device.Fault = TFault::Silent;
+  device.FaultBlock = 2;
+  bench.Device.SetSettings(device);
+  bench.Start();
+  EXPECT_EQ(bench.TickUntil([&] { return session.SessionState == 0; }, 300), 200);
+  EXPECT_EQ(RunLog().back(), "Timeout. Устройство не ответило. 60 сек");
+  EXPECT_EQ(session.WaitTime, 60000u);
+  EXPECT_TRUE(session.FileOpen);
+}
+
+TEST_F(FlashRun, AnswerEvery59SecondsNeverTimesOut) {
+  const std::string image = MakeSection("VEQKUFX01106", 64, Pattern(128, 3), 1) + EndMarker();
+  Ready(image);
+  SetAnswerDelay(59000);
+  bench.Start();
+  ASSERT_TRUE(bench.RunUntilIdle(2000));
+  EXPECT_EQ(RunLog().back(), kSuccess);
+  EXPECT_EQ(bench.Device.AcceptedImage(), image);
+}
+
+TEST_F(FlashRun, AnswersOutOfTurnAreIgnoredAndKept) {
+  const std::string image = TwoSectionImage();
+  Ready(image);
+  SetAnswerDelay(1000);
+  bench.Start();
+  ASSERT_EQ(RunWrites().size(), 1u);  // the header, answered "GET" in a second
+  bench.Serial.InjectFromDevice("READY", bench.Clock.NowMs);
+  bench.Pump();
+  EXPECT_EQ(session.RxBuffer, "READY");
+  EXPECT_EQ(RunWrites().size(), 1u);
+  EXPECT_FALSE(session.AnswerReceived);
+
+  // After the last block of section 0 "READY" is due, not "GET".
+  ASSERT_GE(bench.TickUntil([&] { return session.SectionIndex == 1; }, 100), 0);
+  EXPECT_EQ(RunWrites().size(), 4u);
+  bench.Serial.InjectFromDevice("GET", bench.Clock.NowMs);
+  bench.Pump();
+  EXPECT_EQ(session.RxBuffer, "GET");
+  EXPECT_EQ(RunWrites().size(), 4u);
+
+  ASSERT_TRUE(bench.RunUntilIdle(100));
+  EXPECT_EQ(RunLog(), kTwoSectionLog);
+  EXPECT_EQ(bench.Device.AcceptedImage(), image);
+}
+
+class AfterEndMarker : public FlashRun {
+ protected:
+  // Runs until the end marker is sent, its answer held back by the device.
+  void SendEndMarker() {
+    Ready(TwoSectionImage());
+    SetAnswerDelay(1000);
+    bench.Start();
+    ASSERT_GE(bench.TickUntil([&] { return session.SectionIndex == 2; }, 100), 0);
+    SetAnswerDelay(1000000);
+    ASSERT_GE(bench.TickUntil([&] { return session.EndMarkerSeen; }, 100), 0);
+    bench.Serial.InjectFromDevice("GET", bench.Clock.NowMs);
+    bench.Pump();
+    ASSERT_FALSE(session.AnswerReceived);
+  }
+};
+
+TEST_F(AfterEndMarker, GetIsIgnoredAndOnlyAppFinishes) {
+  SendEndMarker();
+  const size_t writes = RunWrites().size();
+  for (int i = 0; i < 10; ++i)
+    bench.Tick();
+  EXPECT_EQ(session.SessionState, 5);
+  EXPECT_EQ(RunWrites().size(), writes);
+  bench.Serial.InjectFromDevice("APP", bench.Clock.NowMs);
+  bench.Pump();
+  EXPECT_TRUE(session.AnswerReceived);
+  bench.Tick();
+  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(RunLog().back(), kSuccess);
+}
+
+TEST_F(AfterEndMarker, WithoutAppTheTimeOutComes) {
+  SendEndMarker();
+  ASSERT_TRUE(bench.RunUntilIdle(300));
+  EXPECT_EQ(RunLog().back(), "Timeout. Устройство не ответило. 60 сек");
+  EXPECT_TRUE(window.Messages.empty());
+}
+
+TEST_F(FlashRun, StartWithAMissingFileWarnsAndStaysReady) {
+  Ready(TwoSectionImage());
+  window.SetText(TTextControl::EditFileName, bench.Dir.File("missing.vqf"));
+  bench.Start();
+  ASSERT_EQ(window.Messages.size(), 1u);
+  EXPECT_EQ(window.Messages[0].Kind, TMessageKind::Warning);
+  EXPECT_EQ(window.Messages[0].Text,
+            "Файл не найден или нет доступа: \"" + bench.Dir.File("missing.vqf") + "\"");
+  EXPECT_EQ(session.SessionState, 4);
+  EXPECT_FALSE(session.FileOpen);
+  EXPECT_TRUE(RunLog().empty());
+}
+
+TEST_F(FlashRun, DisconnectDuringTheRunClosesFileAndLinks) {
+  Ready(TwoSectionImage());
+  SetAnswerDelay(1000);
+  bench.Start();
+  ASSERT_TRUE(session.FileOpen);
+  bench.Disconnect();
+  EXPECT_FALSE(session.FileOpen);
+  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(RunWrites().back(), "VEQENDF");
+  EXPECT_FALSE(bench.Serial.IsOpen());
+  // The answer still on its way is lost with the closed port.
+  bench.Clock.NowMs += 2000;
+  bench.Pump();
+  EXPECT_EQ(session.RxBuffer, "");
+}
+
+}  // namespace
