@@ -46,6 +46,11 @@ tcflag_t StopBitsFlag(TStopBitCount stopBits) {
 
 }  // namespace
 
+uint32_t ControlFlags(const TLineSetting& setting) {
+  return CREAD | CLOCAL | DataBitsFlag(setting.DataBits) | ParityFlags(setting.Parity) |
+         StopBitsFlag(setting.StopBits);
+}
+
 int SetLine(int fd, const TLineSetting& setting) {
   // Built from zero on every call: nothing of the driver's previous state
   // (echo, line editing, flow control) survives.
@@ -53,11 +58,12 @@ int SetLine(int fd, const TLineSetting& setting) {
   tio.c_iflag = setting.Parity == TParityBits::None ? 0 : INPCK;
   tio.c_oflag = 0;
   tio.c_lflag = 0;
-  tio.c_cflag = BOTHER | (BOTHER << IBSHIFT) | CREAD | CLOCAL | DataBitsFlag(setting.DataBits) |
-                ParityFlags(setting.Parity) | StopBitsFlag(setting.StopBits);
+  tio.c_cflag = BOTHER | (BOTHER << IBSHIFT) | ControlFlags(setting);
   tio.c_ispeed = setting.BitsPerSecond;
   tio.c_ospeed = setting.BitsPerSecond;
-  tio.c_cc[VMIN] = 0;
+  // The descriptor is non-blocking; one character minimum makes an empty
+  // queue answer EAGAIN, so that end of file means the line has hung up.
+  tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
   return ioctl(fd, TCSETS2, &tio) == 0 ? 0 : errno;
 }

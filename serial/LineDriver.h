@@ -20,6 +20,9 @@ struct TLineSetting {
 // rate passed unchanged. In force when it returns. Returns 0 or an errno.
 int SetLine(int fd, const TLineSetting& setting);
 
+// The control flags SetLine passes for the setting (without the rate bits).
+uint32_t ControlFlags(const TLineSetting& setting);
+
 // The rates the driver holds now. Returns 0 or an errno.
 int GetRates(int fd, uint32_t& inputBitsPerSecond, uint32_t& outputBitsPerSecond);
 

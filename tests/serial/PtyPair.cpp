@@ -1,0 +1,84 @@
+#include "tests/serial/PtyPair.h"
+
+#include <dirent.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+TPtyPair::TPtyPair() {
+  char name[256] = {};
+  if (openpty(&Master, &Slave, name, nullptr, nullptr) != 0) {
+    throw std::runtime_error("openpty failed");
+  }
+  Path = name;
+}
+
+TPtyPair::~TPtyPair() {
+  if (Master >= 0) close(Master);
+  if (Slave >= 0) close(Slave);
+}
+
+void TPtyPair::Write(const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(Master, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) throw std::runtime_error("write to the pseudo-terminal master failed");
+    done += static_cast<size_t>(n);
+  }
+}
+
+std::string TPtyPair::Read(size_t count, std::chrono::milliseconds limit) {
+  std::string data;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (data.size() < count) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd entry{Master, POLLIN, 0};
+    if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) <= 0) break;
+    char buffer[4096];
+    const ssize_t n = read(Master, buffer, std::min(sizeof buffer, count - data.size()));
+    if (n <= 0) break;
+    data.append(buffer, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+void TPtyPair::HangUp() {
+  close(Master);
+  Master = -1;
+}
+
+double OtherThreadsCpuSeconds() {
+  const long self = syscall(SYS_gettid);
+  const double ticksPerSecond = static_cast<double>(sysconf(_SC_CLK_TCK));
+  double seconds = 0;
+  DIR* tasks = opendir("/proc/self/task");
+  if (!tasks) throw std::runtime_error("cannot list the threads");
+  while (const dirent* entry = readdir(tasks)) {
+    if (entry->d_name[0] == '.' || std::stol(entry->d_name) == self) continue;
+    std::ifstream stat(std::string("/proc/self/task/") + entry->d_name + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // Fields after the command name (which may hold blanks), from field 3 on.
+    const auto afterName = line.rfind(')');
+    if (afterName == std::string::npos) continue;
+    std::istringstream fields(line.substr(afterName + 2));
+    std::string field;
+    unsigned long long user = 0, system = 0;
+    for (int index = 3; fields >> field; ++index) {
+      if (index == 14) user = std::stoull(field);
+      if (index == 15) {
+        system = std::stoull(field);
+        break;
+      }
+    }
+    seconds += static_cast<double>(user + system) / ticksPerSecond;
+  }
+  closedir(tasks);
+  return seconds;
+}

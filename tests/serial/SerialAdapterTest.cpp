@@ -1,0 +1,102 @@
+#include "adapters/SerialAdapter.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/Session.h"
+#include "platform/MainLoop.h"
+#include "platform/MainThread.h"
+#include "tests/serial/PtyPair.h"
+#include "tests/support/RecordingWindow.h"
+
+namespace {
+
+class SerialAdapterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::SetMainThread();
+    Session.AttachSerial(&Adapter);
+    SetPanel(Line.SlavePath());
+  }
+  void SetPanel(const std::string& port) {
+    Window.SetText(TTextControl::cbComN, port);
+    Window.SetText(TTextControl::cbBr, "9600");
+    Window.SetText(TTextControl::cbDb, "8");
+    Window.SetText(TTextControl::cbPar, "none");
+    Window.SetText(TTextControl::cbSb, "1");
+  }
+  TPtyPair Line;
+  TRecordingWindow Window;
+  TSession Session{Window};
+  TBComPort Port;
+  TSerialAdapter Adapter{Port, Session, Window};
+  TMainLoop Loop;
+};
+
+TEST_F(SerialAdapterTest, SessionOpensThePortAndLogsItsSettings) {
+  ASSERT_TRUE(Session.OpenComLink());
+  EXPECT_TRUE(Adapter.IsOpen());
+  ASSERT_FALSE(Window.Log.empty());
+  EXPECT_EQ(Window.Log.back(), Line.SlavePath() + "/9600/8/none/1");
+  EXPECT_EQ(Adapter.PortSettingsText(), Line.SlavePath() + "/9600/8/none/1");
+  EXPECT_TRUE(Window.Messages.empty());
+  Adapter.Close();
+  EXPECT_FALSE(Adapter.IsOpen());
+}
+
+TEST_F(SerialAdapterTest, FailedOpenIsToldInTheWindowsWarningBox) {
+  SetPanel("veq-missing-port");
+  EXPECT_FALSE(Session.OpenComLink());
+  ASSERT_EQ(Window.Messages.size(), 1u);
+  EXPECT_EQ(Window.Messages[0].Kind, TMessageKind::Warning);
+  EXPECT_EQ(Window.Messages[0].Text, "veq-missing-port не удалось открыть.");
+}
+
+TEST_F(SerialAdapterTest, ReceivedBytesReachTheSessionOnTheMainThread) {
+  ASSERT_TRUE(Session.OpenComLink());
+  Session.SessionState = 1;  // searching: the identity is parsed out of RxBuffer
+  Line.Write(std::string("\0\x01VEQ123456789", 14));
+  ASSERT_TRUE(Loop.RunUntil([&] { return Session.SessionState == 2; }, 2000));
+  EXPECT_EQ(Session.DeviceId, "VEQ123456789");
+}
+
+TEST_F(SerialAdapterTest, BytesGoOutAndComeBackThroughTheTransport) {
+  ASSERT_TRUE(Adapter.OpenClosePort(true, Line.SlavePath(), "115200", "8", "none", "1"));
+  EXPECT_EQ(Adapter.SendBytes(std::string("PROG\0", 5)), 5);
+  EXPECT_EQ(Line.Read(5), std::string("PROG\0", 5));
+  Port.OnRxChar = nullptr;  // read by hand below
+  Line.Write("READY");
+  std::string got;
+  for (int i = 0; i < 200 && got.size() < 5; ++i) {
+    const std::string part = Adapter.ReceiveBytes(3);
+    EXPECT_LE(part.size(), 3u);
+    got += part;
+    Loop.RunFor(1);
+  }
+  EXPECT_EQ(got, "READY");
+  EXPECT_TRUE(Adapter.OpenClosePort(false, "", "", "", "", ""));
+  EXPECT_FALSE(Adapter.IsOpen());
+}
+
+TEST_F(SerialAdapterTest, BaudRatesByNumber) {
+  ASSERT_TRUE(Session.OpenComLink());
+  Adapter.SetBaudRate(921600);
+  EXPECT_EQ(Port.BaudRate(), br921600);
+  Adapter.SetBaudRate(9600);
+  EXPECT_EQ(Port.BaudRate(), br9600);
+  Adapter.SetBaudRate(200);
+  EXPECT_EQ(Port.BaudRate(), br200);
+  Adapter.SetBaudRate(12345);  // no such rate in the table
+  EXPECT_EQ(Port.BaudRate(), br9600);
+}
+
+TEST_F(SerialAdapterTest, WriteFailureEscapesToTheEngine) {
+  ASSERT_TRUE(Session.OpenComLink());
+  Line.HangUp();
+  EXPECT_THROW(Adapter.SendBytes("S"), EComPort);
+  Adapter.Close();
+  EXPECT_FALSE(Adapter.IsOpen());
+}
+
+}  // namespace
