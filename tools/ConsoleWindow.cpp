@@ -16,7 +16,9 @@ void TConsoleWindow::SetLabProgCaption(const std::string& caption) {
 }
 
 void TConsoleWindow::MemoLogAppend(const std::string& line) {
+  if (BeforeOutput) BeforeOutput(true);
   Out << line << '\n' << std::flush;
+  if (AfterOutput) AfterOutput(true);
 }
 
 bool TConsoleWindow::ButtonEnabled(TButton button) const {
@@ -39,13 +41,16 @@ void TConsoleWindow::SetTimer1Enabled(bool enabled) {
 }
 
 TMessageResult TConsoleWindow::MessageBox(TMessageKind kind, const std::string& text) {
+  if (BeforeOutput) BeforeOutput(false);
   Err << CaptionForTerminal(text) << '\n' << std::flush;
+  if (AfterOutput) AfterOutput(false);
+  if (OnMessage) OnMessage(kind, text);
   if (kind != TMessageKind::Confirmation) return TMessageResult::Ok;
   return Confirm ? Confirm(text) : TMessageResult::Cancel;
 }
 
 void TConsoleWindow::Sleep(int milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds) / TimeDivisor);
 }
 
 std::string CaptionForTerminal(const std::string& caption) {

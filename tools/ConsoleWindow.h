@@ -36,6 +36,17 @@ class TConsoleWindow : public IWindowMembers {
   std::function<void()> OnTimerChanged;
   // Told whenever the status line changes.
   std::function<void(const std::string&)> OnStatus;
+  // Told of every message box, before it is answered.
+  std::function<void(TMessageKind, const std::string&)> OnMessage;
+  // Run around every line written, so that a live line on the terminal can
+  // step aside for it; told whether the line goes to the log stream (else to
+  // the error stream).
+  std::function<void(bool toLog)> BeforeOutput;
+  std::function<void(bool toLog)> AfterOutput;
+
+  // Real sleeps last this many times less than asked (a test aid; see the
+  // flash command).
+  int TimeDivisor = 1;
 
   std::string LabFW;
   std::string LabProg;

@@ -3,14 +3,23 @@
 #include <string>
 #include <vector>
 
+#include "tools/FlashCommand.h"
 #include "tools/InfoCommand.h"
+#include "tools/PackCommand.h"
+#include "tools/PortsCommand.h"
+#include "tools/SimCommand.h"
 
 namespace {
 
 const char* const kUsage =
     "usage: veq COMMAND [ARGS...]\n"
     "Commands:\n"
-    "  info [--all] IMAGE   show and check a .vqf firmware image\n"
+    "  info [--all] IMAGE         show and check a .vqf firmware image\n"
+    "  flash IMAGE --port TEXT|--udp IP [...]   write an image into a device\n"
+    "  sim --pty|--port DEV|--udp IP:PORT [...] play a device's boot loader\n"
+    "  pack -o OUT --board CODE --variant VV --version NNN SECTION.bin...\n"
+    "                             build an image from raw sections\n"
+    "  ports                      list the serial ports\n"
     "Run 'veq COMMAND --help' for a command's options.\n";
 
 }  // namespace
@@ -23,6 +32,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "info") return RunInfoCommand(args, std::cout, std::cerr);
+  if (command == "flash") return RunFlashCommand(args, std::cout, std::cerr);
+  if (command == "sim") return RunSimCommand(args, std::cout, std::cerr);
+  if (command == "pack") return RunPackCommand(args, std::cout, std::cerr);
+  if (command == "ports") return RunPortsCommand(args, std::cout, std::cerr);
   std::cerr << (command.empty() ? "veq: no command given\n"
                                 : "veq: unknown command '" + command + "'\n")
             << kUsage;

@@ -1,0 +1,68 @@
+#include "tools/CommandLine.h"
+
+#include <charconv>
+
+std::string TParsedArgs::Value(const std::string& option, const std::string& fallback) const {
+  const auto it = Values.find(option);
+  return it == Values.end() ? fallback : it->second;
+}
+
+namespace {
+
+bool Record(TParsedArgs& parsed, const std::string& name, std::optional<std::string> value) {
+  if (parsed.Has(name)) {
+    parsed.Error = "option " + name + " given more than once";
+    return false;
+  }
+  if (value) {
+    parsed.Values[name] = *value;
+  } else {
+    parsed.Flags.insert(name);
+  }
+  return true;
+}
+
+}  // namespace
+
+TParsedArgs ParseArgs(const std::vector<std::string>& args, const TOptionSpec& spec) {
+  TParsedArgs parsed;
+  bool operandsOnly = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& word = args[i];
+    if (operandsOnly || word.empty() || word[0] != '-' || word == "-") {
+      parsed.Operands.push_back(word);
+      continue;
+    }
+    if (word == "--") {
+      operandsOnly = true;
+      continue;
+    }
+    const size_t equals = word.find('=');
+    const std::string name = word.substr(0, equals);
+    if (spec.Flags.count(name) != 0 && equals == std::string::npos) {
+      if (!Record(parsed, name, std::nullopt)) return parsed;
+    } else if (spec.WithValue.count(name) != 0) {
+      if (equals != std::string::npos) {
+        if (!Record(parsed, name, word.substr(equals + 1))) return parsed;
+      } else if (i + 1 < args.size()) {
+        if (!Record(parsed, name, args[++i])) return parsed;
+      } else {
+        parsed.Error = "option " + name + " needs a value";
+        return parsed;
+      }
+    } else {
+      parsed.Error = "unknown option '" + word + "'";
+      return parsed;
+    }
+  }
+  return parsed;
+}
+
+std::optional<int64_t> ParseNumber(const std::string& text, int64_t min, int64_t max) {
+  int64_t value = 0;
+  const char* end = text.data() + text.size();
+  if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end || value < min || value > max) return std::nullopt;
+  return value;
+}

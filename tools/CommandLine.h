@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+// The options a command accepts: those that take a value ("--port TEXT",
+// also written "--port=TEXT") and plain flags ("--yes"). Anything that does
+// not begin with '-' is an operand; "--" makes every later word one.
+struct TOptionSpec {
+  std::set<std::string> WithValue;
+  std::set<std::string> Flags;
+};
+
+struct TParsedArgs {
+  std::map<std::string, std::string> Values;
+  std::set<std::string> Flags;
+  std::vector<std::string> Operands;
+  std::string Error;  // empty when the words were all understood
+
+  bool Has(const std::string& option) const {
+    return Values.count(option) != 0 || Flags.count(option) != 0;
+  }
+  std::string Value(const std::string& option, const std::string& fallback = "") const;
+};
+
+// An option given twice is an error rather than silently the last one: a
+// production script that says --port twice has a mistake in it.
+TParsedArgs ParseArgs(const std::vector<std::string>& args, const TOptionSpec& spec);
+
+// A whole decimal number within [min, max]; nothing else (no sign, no
+// blanks, no trailing text).
+std::optional<int64_t> ParseNumber(const std::string& text, int64_t min, int64_t max);
