@@ -81,13 +81,13 @@ TIdUDPServer::~TIdUDPServer() {
 }
 
 TIdSocketHandle& TIdUDPServer::EnsureBinding() {
-  if (ActiveBinding) return *ActiveBinding;
+  if (TIdSocketHandle* binding = ActiveBinding) return *binding;
   if (!IsDeliveringHere()) JoinRetiredListeners();
   if (Bindings.Count() == 0) Bindings.AddBinding();
   BindAll();
   StartListener();
   ApplyBroadcast();
-  return *ActiveBinding;
+  return *ActiveBinding.load();
 }
 
 void TIdUDPServer::BindAll() {
@@ -127,7 +127,8 @@ void TIdUDPServer::ReleaseBinding() {
 }
 
 bool TIdUDPServer::IsActive() {
-  return ActiveBinding && ActiveBinding->IsOpen;
+  const TIdSocketHandle* binding = ActiveBinding;
+  return binding && binding->IsOpen;
 }
 
 void TIdUDPServer::ApplyBroadcast() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -72,7 +73,9 @@ class TIdUDPServer : public TIdUDPBase {
   // Set before activation.
   bool ThreadedEvent = false;
   // None while inactive; the binding that received last, or the first one.
-  TIdSocketHandle* ActiveBinding = nullptr;
+  // Atomic because with ThreadedEvent the listener sets it while the main
+  // thread may be sending.
+  std::atomic<TIdSocketHandle*> ActiveBinding{nullptr};
 
  protected:
   virtual void FireUDPRead(const std::string& AData, TIdSocketHandle& ABinding);

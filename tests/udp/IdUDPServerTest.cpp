@@ -99,7 +99,7 @@ TEST_F(UdpServerTest, PortInUseFailsActivationAndALaterRetrySucceeds) {
     EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
   }
   EXPECT_FALSE(Server.Active());
-  EXPECT_EQ(Server.ActiveBinding, nullptr);
+  EXPECT_EQ(Server.ActiveBinding.load(), nullptr);
 
   holder.reset();
   Server.SetActive(true);
