@@ -89,11 +89,15 @@ void Synchronize(const std::function<void()>& fn) {
   call->Blocking = true;
   Enqueue(call);
   TQueue& q = Queue();
+  std::exception_ptr error;
   {
     std::unique_lock lock(q.Lock);
     q.Changed.wait(lock, [&] { return call->Done; });
+    // Taken over here, so that the exception is released on the thread that
+    // catches it, not by whichever thread drops the record last.
+    error = std::move(call->Error);
   }
-  if (call->Error) std::rethrow_exception(call->Error);
+  if (error) std::rethrow_exception(error);
 }
 
 void Post(std::function<void()> fn) {
