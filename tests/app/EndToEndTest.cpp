@@ -1,0 +1,186 @@
+// The real window with its real transports against a simulated board, over a
+// pseudo-terminal and over UDP: Connect, Start, and the board ends up holding
+// exactly the image.
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "engine/FirmwareImage.h"
+#include "tests/app/DeviceSide.h"
+#include "tests/app/FormHarness.h"
+
+namespace {
+
+constexpr int kWaitMs = 5000;
+const char kSuccess[] = "Успешно. Устройство перезагружается.";
+
+std::string Pattern(size_t size, int seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i)
+    bytes[i] = char((i * 7 + size_t(seed) * 31) & 0xFF);
+  return bytes;
+}
+
+// Two sections of `blocks` blocks each and the end marker.
+std::string Image(const std::string& fileId, uint8_t boardKind, int blocks, uint16_t blockSize) {
+  const size_t size = size_t(blocks) * blockSize;
+  return MakeSection(fileId, blockSize, Pattern(size, 1), boardKind) +
+         MakeSection(fileId, blockSize, Pattern(size, 2), boardKind) +
+         MakeSection("VEQENDF00000", 0, "", 0);
+}
+
+TDeviceModel::TSettings Board(const std::string& identity) {
+  TDeviceModel::TSettings settings;
+  settings.Identity = identity;
+  return settings;
+}
+
+// A free local UDP port on 127.0.0.1 (closed again, so it may be bound).
+int FreeUdpPort() {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t size = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool AddressIsLocal(const char* ip) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  ::inet_pton(AF_INET, ip, &address.sin_addr);
+  const bool local = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return local;
+}
+
+std::string PortOf(const std::string& where) {
+  return where.substr(where.rfind(':') + 1);
+}
+
+class EndToEnd : public testing::Test {
+ protected:
+  bool HasMessage(TMessageKind kind, const std::string& text) const {
+    for (const auto& message : Harness.Messages) {
+      if (message.Kind == kind && message.Text == text) return true;
+    }
+    return false;
+  }
+
+  std::string Log() { return Harness.Form().MemoLog->toPlainText().toStdString(); }
+
+  // Connect, wait until the board is ready, Start, wait for the success.
+  void FlashThrough(TDeviceSide& device, const std::string& screenshot = {}) {
+    TForm1& form = Harness.Form();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QTest::mouseClick(form.ButConnect, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.ButStart->isEnabled(); }, kWaitMs))
+        << "the board never became ready; log:\n"
+        << Log();
+    QTest::mouseClick(form.ButStart, Qt::LeftButton);
+    if (!screenshot.empty()) {
+      // The board holds its answers halfway; the bar shows the share at a tick.
+      ASSERT_TRUE(QTest::qWaitFor([&] { return device.Holding(); }, kWaitMs));
+      ASSERT_TRUE(QTest::qWaitFor([&] { return form.ProgressBar->value() > 0; }, kWaitMs));
+      EXPECT_LT(form.ProgressBar->value(), form.ProgressBar->maximum());
+      form.grab().save(QString::fromStdString(ScreenshotPath(screenshot)));
+      device.Release();
+    }
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return HasMessage(TMessageKind::Information, kSuccess); }, kWaitMs))
+        << "no success; log:\n"
+        << Log();
+    // The next idle tick closes the link and empties the bar.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.ButConnect->isEnabled(); }, kWaitMs));
+    EXPECT_EQ(form.ProgressBar->value(), form.ProgressBar->minimum() - 1);
+  }
+
+  TFormHarness Harness;
+};
+
+TEST_F(EndToEnd, WritesTheImageOverAPseudoTerminal) {
+  const std::string image = Image("VEQKUFX01106", kBoardKindKufx, 20, 64);
+  const std::string path = Harness.Dir.Write("fw.vqf", image);
+  TDeviceSide device(OpenPtyLink(), Board("VEQKUFX01105"));
+  device.HoldFromBlock(20);
+  Harness.WriteIni("[COM]\nNum=" + device.Where() + "\n[File]\nPath=" + path + "\n");
+  Harness.Open();
+  FlashThrough(device, "window-writing.png");
+  EXPECT_EQ(device.AcceptedImage(), image);
+  EXPECT_EQ(device.Phase(), TDeviceModel::TPhase::Started);
+  EXPECT_NE(Log().find("Обнаружено устройство VEQKUFX01105"), std::string::npos);
+  EXPECT_NE(Log().find(kSuccess), std::string::npos);
+  // Kind 1 wakes the board with the same seven bytes twice, before the search.
+  const std::string wakeUp = "\x35\x05\xAA\xBB\x01\x3B\xD8";
+  EXPECT_EQ(device.ReceivedBytes().rfind(wakeUp + wakeUp + "S", 0), 0u);
+  Harness.Form().grab().save(QString::fromStdString(ScreenshotPath("window-done.png")));
+}
+
+TEST_F(EndToEnd, WritesTheImageOverUdpLoopback) {
+  const std::string image = Image("VEQABCD01106", kBoardKindOther, 12, 256);
+  const std::string path = Harness.Dir.Write("fw.vqf", image);
+  TDeviceSide device(OpenUdpLink("127.0.0.1", 0), Board("VEQABCD01105"));
+  Harness.WriteIni("[UDP]\nUDP_IP=127.0.0.1\nUDP_Port=" + PortOf(device.Where()) +
+                   "\nUDP_SRV_Port=" + std::to_string(FreeUdpPort()) +
+                   "\nMode_Checked=1\n[File]\nPath=" + path + "\n");
+  Harness.Open();
+  FlashThrough(device);
+  EXPECT_EQ(device.AcceptedImage(), image);
+  EXPECT_EQ(device.Phase(), TDeviceModel::TPhase::Started);
+}
+
+// Kind-2 boards answer only at their fixed address: Connect sends the wake-up
+// to the typed address and then talks to 192.168.0.254.
+TEST_F(EndToEnd, WritesAKind2ImageAtTheBoardsFixedAddress) {
+  if (!AddressIsLocal("192.168.0.254")) {
+    GTEST_SKIP() << "192.168.0.254 is not a local address here (run inside scripts/in-netns)";
+  }
+  const std::string image = Image("VEQOXR_02008", kBoardKindOxr, 8, 128);
+  const std::string path = Harness.Dir.Write("fw.vqf", image);
+  TDeviceSide device(OpenUdpLink("192.168.0.254", 0), Board("VEQOXR_02007"));
+  const std::string port = PortOf(device.Where());
+  // Where the wake-up goes: the address the operator typed.
+  TDeviceSide typed(OpenUdpLink("127.0.0.1", uint16_t(std::stoi(port))), Board("VEQOXR_02007"));
+  Harness.WriteIni("[UDP]\nUDP_IP=127.0.0.1\nUDP_Port=" + port + "\nUDP_SRV_Port=" +
+                   std::to_string(FreeUdpPort()) + "\nMode_Checked=1\n[File]\nPath=" + path + "\n");
+  Harness.Open();
+  FlashThrough(device);
+  EXPECT_EQ(device.AcceptedImage(), image);
+  EXPECT_EQ(typed.ReceivedBytes().rfind("\x7E\x00\x09\xAA\xBB\xCC\xD4\x7E", 0), 0u);
+  // Closing the link puts the typed address back.
+  EXPECT_EQ(Harness.Form().EditIP->text().toStdString(), "127.0.0.1");
+}
+
+// The settings are saved before Disconnect puts the typed address back. The
+// serial link carries every send, so nothing goes to 192.168.0.254.
+TEST_F(EndToEnd, ClosingWhileConnectedWithAKind2ImageSavesTheFixedAddress) {
+  const std::string path = Harness.Dir.Write("fw.vqf", Image("VEQOXR_02008", kBoardKindOxr, 1, 16));
+  TDeviceSide device(OpenPtyLink(), Board("VEQOXR_02007"));
+  Harness.WriteIni("[COM]\nNum=" + device.Where() + "\n[UDP]\nUDP_IP=10.20.30.40\n" +
+                   "UDP_SRV_Port=0\n[File]\nPath=" + path + "\n");
+  TForm1& form = Harness.Open();
+  form.ButConnect->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form.ButStart->isEnabled(); }, kWaitMs)) << Log();
+  EXPECT_EQ(form.EditIP->text().toStdString(), "192.168.0.254");
+  Harness.Close();
+  EXPECT_NE(Harness.ReadIni().find("UDP_IP=192.168.0.254\n"), std::string::npos);
+  EXPECT_EQ(form.EditIP->text().toStdString(), "10.20.30.40");
+  const std::string received = device.ReceivedBytes();
+  EXPECT_EQ(received.substr(received.size() - 7), "VEQENDF");
+}
+
+}  // namespace
