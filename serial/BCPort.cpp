@@ -105,6 +105,7 @@ bool SetModemLines(int fd, int lines, bool raise) {
 // The stand-in for the hidden notification window: posted events find out
 // through it whether the port still wants them.
 struct TNotifyWindow {
+  explicit TNotifyWindow(TBComPort* port) : Port(port) {}
   TBComPort* Port;
 };
 
