@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <array>
@@ -175,6 +176,7 @@ TBComPort::~TBComPort() {
   } catch (const std::exception&) {
     // The device is released whatever Close reports; nobody is left to tell.
   }
+  JoinRetiredThreads();
 }
 
 void TBComPort::RefuseWhileOpen() const {
@@ -272,6 +274,7 @@ void TBComPort::ReleaseDevice() {
 
 bool TBComPort::Open() {
   if (IsOpenValue) return true;
+  JoinRetiredThreads();
   OpenDevice();
   IsOpenValue = true;
   try {
@@ -291,8 +294,33 @@ bool TBComPort::Open() {
 
 void TBComPort::StopEventThread() {
   if (!EventThread) return;
+  if (HandOverDepth > 0) {
+    // Closed from a handler that the thread is waiting for: waiting for the
+    // thread here would wait for ever. It ends once the handler returns.
+    EventThread->RequestStop();
+    RetiredThreads.push_back(std::move(EventThread));
+    return;
+  }
   EventThread->Stop();
   EventThread.reset();
+}
+
+void TBComPort::JoinRetiredThreads() {
+  if (HandOverDepth > 0) return;
+  for (auto& thread : RetiredThreads)
+    thread->Stop();
+  RetiredThreads.clear();
+}
+
+void TBComPort::DiscardDriverQueues() {
+  tcflush(DeviceFd, TCIFLUSH);
+  // Only what the driver has not sent yet; a pseudo-terminal has already
+  // handed every written byte to the other side, and flushing its output
+  // would throw those away there.
+  int unsent = 0;
+  if (device_io::QueuedOutputBytes(DeviceFd, unsent) == 0 && unsent > 0) {
+    tcflush(DeviceFd, TCOFLUSH);
+  }
 }
 
 bool TBComPort::Close() {
@@ -308,9 +336,11 @@ bool TBComPort::Close() {
   // Whatever failed above, the thread must not go on waiting on a device
   // that is about to be released.
   StopEventThread();
+  DiscardDriverQueues();
   NotifyWindow.reset();
   ReleaseDevice();
   IsOpenValue = false;
+  JoinRetiredThreads();
   if (failure) std::rethrow_exception(failure);
   return true;
 }
@@ -491,9 +521,18 @@ void TBComPort::AbortTransfers() {
 // --- Events ---
 
 void TBComPort::DispatchEvents(TPortEvents events) {
-  for (const TPortEvent event : kDispatchOrder) {
-    if (events.Contains(event)) FireByFlag(kEventFlags[event]);
+  const bool handedOver = SyncMethodValue == smThreadSync;
+  if (handedOver) ++HandOverDepth;
+  try {
+    for (const TPortEvent event : kDispatchOrder) {
+      // A handler may have closed the port; the rest of the events go with it.
+      if (events.Contains(event) && IsOpenValue) FireByFlag(kEventFlags[event]);
+    }
+  } catch (...) {
+    if (handedOver) --HandOverDepth;
+    throw;
   }
+  if (handedOver) --HandOverDepth;
 }
 
 void TBComPort::FireByFlag(uint32_t flag) {

@@ -272,6 +272,10 @@ class TBComPort {
 
   void RefuseWhileOpen() const;
   void StopEventThread();
+  // Joins threads stopped from inside their own hand-over, once that is over.
+  void JoinRetiredThreads();
+  // What the driver still holds in its queues is dropped when the port closes.
+  void DiscardDriverQueues();
   void ReleaseDevice();
   void OpenDevice();
   // Runs the handlers of the given events in the fixed order.
@@ -298,6 +302,9 @@ class TBComPort {
   bool IsOpenValue = false;
   int DeviceFd = -1;
   std::unique_ptr<TComThread> EventThread;
+  // Threads told to stop by a Close inside a handler they wait for.
+  std::vector<std::unique_ptr<TComThread>> RetiredThreads;
+  int HandOverDepth = 0;  // handlers of this port running on the main thread
   std::shared_ptr<TNotifyWindow> NotifyWindow;
   TPortEvents WaitedEventsValue{peRxChar, peTxEmpty, peRing,  peCTS,
                                 peDSR,    peRLSD,    peError, peRx80Full};

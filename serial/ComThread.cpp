@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,11 +54,15 @@ TComThread::~TComThread() {
 }
 
 void TComThread::Stop() {
+  RequestStop();
+  WaitFor();
+}
+
+void TComThread::RequestStop() {
   Terminate();
   const uint64_t one = 1;
   while (write(StopFd, &one, sizeof one) < 0 && errno == EINTR) {
   }
-  WaitFor();
 }
 
 void TComThread::Execute() {
@@ -73,7 +76,6 @@ void TComThread::Execute() {
     }
     if (!events.Empty()) Deliver(events);
   }
-  DiscardQueues();
 }
 
 TComThread::TWake TComThread::WaitForDevice() {
@@ -146,14 +148,4 @@ void TComThread::Deliver(TPortEvents events) {
   } catch (...) {
     platform::ReportError("unknown exception in a serial port event handler");
   }
-}
-
-void TComThread::DiscardQueues() {
-  const int fd = OwnerPort.DeviceHandle();
-  tcflush(fd, TCIFLUSH);
-  // Only what the driver has not sent yet; a pseudo-terminal has already
-  // handed every written byte to the other side, and flushing its output
-  // would throw those away there.
-  int unsent = 0;
-  if (device_io::QueuedOutputBytes(fd, unsent) == 0 && unsent > 0) tcflush(fd, TCOFLUSH);
 }

@@ -17,6 +17,9 @@ class TComThread : public TThread {
   // Asks the body to end and waits for it; on the main thread the events
   // that the thread hands over meanwhile are still delivered.
   void Stop();
+  // Asks the body to end without waiting. After this the thread touches the
+  // device no more; it ends as soon as the hand-over it may wait in is done.
+  void RequestStop();
 
   TBComPort& OwnerPort;
   // The events of the last completed wait; read during the hand-over.
@@ -37,7 +40,6 @@ class TComThread : public TThread {
   // The events the device has for us now; DeviceGone when it cannot tell.
   TWake CollectEvents(TPortEvents& events);
   void Deliver(TPortEvents events);
-  void DiscardQueues();
 
   int StopFd = -1;  // eventfd; readable once Stop ran
   int PollFd = -1;  // epoll set: device (edge-triggered) and StopFd

@@ -144,6 +144,28 @@ TEST_F(ComThreadTest, CloseOnTheMainThreadServesTheWaitingHandOver) {
   EXPECT_TRUE(openDuringHandler);
 }
 
+TEST_F(ComThreadTest, HandlerMayCloseAndReopenThePortWithoutHanging) {
+  int calls = 0;
+  Port.OnRxChar = [&](TBComPort*, int) {
+    ++calls;
+    // The event thread waits for this very handler; neither call may wait
+    // for it in turn.
+    EXPECT_TRUE(Port.Close());
+    EXPECT_FALSE(Port.IsOpen());
+    EXPECT_TRUE(Port.Open());
+  };
+  ASSERT_TRUE(Port.Open());
+  Line.Write("x");
+  ASSERT_TRUE(Loop.RunUntil([&] { return calls == 1; }, 2000));
+  Loop.RunFor(20);
+  EXPECT_TRUE(Port.IsOpen());
+  EXPECT_EQ(calls, 1);
+  ReadWhatIsAnnounced();
+  Line.Write("yz");
+  EXPECT_TRUE(Loop.RunUntil([&] { return Received == "yz"; }, 2000));
+  EXPECT_TRUE(Port.Close());
+}
+
 TEST_F(ComThreadTest, HandlerFailureIsReportedAndReceptionGoesOn) {
   Port.OnRxChar = [&](TBComPort*, int count) {
     std::string part;
