@@ -82,7 +82,6 @@ class TSmallSet {
     return set;
   }
   constexpr void Include(E member) { BitsValue |= Bit(member); }
-  constexpr void Exclude(E member) { BitsValue &= static_cast<uint8_t>(~Bit(member)); }
   constexpr bool Contains(E member) const { return (BitsValue & Bit(member)) != 0; }
   constexpr bool Empty() const { return BitsValue == 0; }
   constexpr uint8_t Bits() const { return BitsValue; }
