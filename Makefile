@@ -3,7 +3,7 @@ GENERATOR := -G Ninja
 JOBS      ?= 2
 CTEST     := ctest --output-on-failure --timeout 300 -j $(JOBS)
 
-.PHONY: setup build test test-sanitize test-tsan run
+.PHONY: setup build test test-sanitize test-tsan demo run
 
 setup:
 	@scripts/setup-deps
@@ -29,3 +29,7 @@ test-tsan: setup
 	cmake -S . -B build-tsan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVEQ_SANITIZE=thread -DVEQ_BUILD_GUI=OFF
 	cmake --build build-tsan -j $(JOBS)
 	scripts/in-netns $(CTEST) --test-dir build-tsan
+
+# The main job on a simulated board: pack, flash over UDP and a serial line.
+demo: build
+	scripts/in-netns scripts/demo build/bin/veq

@@ -24,7 +24,8 @@ const char* const kFlashUsage =
     "  --stop-bits TEXT\n"
     "  --udp IP                the device's address\n"
     "  --udp-port N            the device's UDP port (default 1001)\n"
-    "  --local-port N          the local UDP port (default 12345; 0: any free one)\n"
+    "  --local-port N          the local UDP port (default 12345; 0: any free one);\n"
+    "                          both also apply to a kind-2 board over --port\n"
     "  --yes                   answer OK when asked whether to write an image that\n"
     "                          is not newer than the board's software (without it\n"
     "                          the question is asked on the terminal; refused when\n"
@@ -47,12 +48,10 @@ std::string ReadLinkOptions(const TParsedArgs& args, TFlashOptions& options) {
   const bool serial = args.Has("--port");
   options.Udp = args.Has("--udp");
   if (serial == options.Udp) return "give exactly one of --port TEXT and --udp IP";
-  const std::vector<std::string> serialOnly = {"--baud", "--data-bits", "--parity", "--stop-bits"};
-  const std::vector<std::string> udpOnly = {"--udp-port", "--local-port"};
-  for (const std::string& option : options.Udp ? serialOnly : udpOnly) {
-    if (args.Has(option)) {
-      return option + (options.Udp ? " goes with --port" : " goes with --udp");
-    }
+  // The UDP ports stay open to a serial link: a kind-2 board is reached
+  // over UDP at Connect whatever the link.
+  for (const char* option : {"--baud", "--data-bits", "--parity", "--stop-bits"}) {
+    if (options.Udp && args.Has(option)) return std::string(option) + " goes with --port";
   }
   options.Port = args.Value("--port");
   options.Baud = args.Value("--baud", options.Baud);

@@ -1,0 +1,345 @@
+// `veq flash` against `veq sim`, both run as programs, over a pseudo-terminal
+// and over UDP loopback (192.168.0.254 only inside the test namespace).
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <memory>
+#include <sstream>
+
+#include "tests/support/TempDir.h"
+#include "tests/tools/ChildProcess.h"
+#include "tools/PackCommand.h"
+
+namespace {
+
+const std::string kVeq = VEQ_EXECUTABLE;
+const std::string kSuccess = "Успешно. Устройство перезагружается.";
+// Timer periods and sleeps of the flasher run this many times faster.
+const std::string kFastTime = "VEQ_FLASH_TIME_DIVISOR=10";
+constexpr int kFlashWaitMs = 15000;
+constexpr int kSimWaitMs = 5000;
+
+bool AddressIsLocal(const char* ip) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  inet_pton(AF_INET, ip, &address.sin_addr);
+  const bool local = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return local;
+}
+
+#define SKIP_UNLESS_DEVICE_ADDRESS_IS_LOCAL()                                               \
+  if (!AddressIsLocal("192.168.0.254"))                                                     \
+  GTEST_SKIP() << "192.168.0.254 is not a local address here (run the tests through "       \
+                  "scripts/in-netns); kind-2 boards always talk to it, and nothing may be " \
+                  "sent there outside the test namespace"
+
+// Images are compared whole; a difference is told by size, not byte by byte.
+void ExpectSameImage(const std::string& boardPath, const std::string& imagePath) {
+  const std::string board = ReadFile(boardPath), image = ReadFile(imagePath);
+  EXPECT_TRUE(board == image) << "the board holds " << board.size() << " bytes, not the "
+                              << image.size() << " bytes of the image";
+}
+
+struct TSim {
+  std::unique_ptr<TChildProcess> Process;
+  std::string Where;  // port text, or IP:PORT
+  std::string LogPath;
+  std::string OutPath;
+
+  std::vector<std::string> LinkArgs() const {
+    const size_t colon = Where.rfind(':');
+    // Any free local UDP port: a kind-2 board opens UDP over a serial link too.
+    if (Where.starts_with("/")) return {"--port", Where, "--local-port", "0"};
+    return {"--udp", Where.substr(0, colon), "--udp-port", Where.substr(colon + 1), "--local-port",
+            "0"};
+  }
+  std::string Log() const { return ReadFile(LogPath); }
+};
+
+struct TFlash {
+  int Status;
+  std::string Out;
+  std::string Err;
+};
+
+class FlashEndToEnd : public ::testing::Test {
+ public:
+  // A two-section image of the board, packed as `veq pack` packs it.
+  std::string PackImage(const std::string& board, const std::string& version = "106",
+                        size_t section0 = 700, size_t section1 = 300, int blockSize = 64) {
+    std::string data0(section0, '\0'), data1(section1, '\0');
+    for (size_t i = 0; i < data0.size(); ++i)
+      data0[i] = static_cast<char>(i * 7 + 3);
+    for (size_t i = 0; i < data1.size(); ++i)
+      data1[i] = static_cast<char>(i * 11 + 5);
+    const std::string image = Dir.File(board + version + ".vqf");
+    std::ostringstream out, err;
+    const int status = RunPackCommand(
+        {"-o", image, "--board", board, "--variant", "01", "--version", version, "--block-size",
+         std::to_string(blockSize), Dir.Write("s0.bin", data0), Dir.Write("s1.bin", data1)},
+        out, err);
+    EXPECT_EQ(status, 0) << err.str();
+    return image;
+  }
+
+  // `veq sim LINK --once --out FILE ARGS...`; waits for where it listens.
+  TSim StartSim(const std::vector<std::string>& link, const std::vector<std::string>& args = {}) {
+    TSim sim;
+    const std::string name = "sim" + std::to_string(++Sims);
+    sim.LogPath = Dir.File(name + ".log");
+    sim.OutPath = Dir.File(name + ".vqf");
+    std::vector<std::string> argv = {kVeq, "sim"};
+    argv.insert(argv.end(), link.begin(), link.end());
+    argv.insert(argv.end(), {"--once", "--out", sim.OutPath});
+    argv.insert(argv.end(), args.begin(), args.end());
+    sim.Process = std::make_unique<TChildProcess>(argv, sim.LogPath, Dir.File(name + ".err"));
+    sim.Where = WaitForFirstLine(sim.LogPath, kSimWaitMs);
+    EXPECT_FALSE(sim.Where.empty()) << ReadFile(Dir.File(name + ".err"));
+    return sim;
+  }
+
+  TFlash Flash(const std::string& image, const std::vector<std::string>& args,
+               const std::vector<std::string>& env = {kFastTime}) {
+    const std::string name = "flash" + std::to_string(++Flashes);
+    std::vector<std::string> argv = {kVeq, "flash", image};
+    argv.insert(argv.end(), args.begin(), args.end());
+    TChildProcess flash(argv, Dir.File(name + ".out"), Dir.File(name + ".err"), env);
+    const int status = flash.Wait(kFlashWaitMs);
+    return {status, ReadFile(Dir.File(name + ".out")), ReadFile(Dir.File(name + ".err"))};
+  }
+
+  // Flashes the image through the sim and checks that the board holds it.
+  void ExpectWritten(TSim& sim, const std::string& image,
+                     const std::vector<std::string>& env = {kFastTime}) {
+    const TFlash run = Flash(image, sim.LinkArgs(), env);
+    EXPECT_EQ(run.Status, 0) << run.Out << run.Err;
+    EXPECT_NE(run.Out.find(kSuccess + "\nОтключено.\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Err.find(kSuccess), std::string::npos) << run.Err;
+    EXPECT_EQ(sim.Process->Wait(kSimWaitMs), 0) << sim.Log();
+    ExpectSameImage(sim.OutPath, image);
+  }
+
+  TTempDir Dir;
+  int Sims = 0;
+  int Flashes = 0;
+};
+
+TEST_F(FlashEndToEnd, WritesEveryBoardKindOverAPseudoTerminal) {
+  for (const std::string board : {"MK2A", "KUFX", "OXR_"}) {
+    SCOPED_TRACE(board);
+    TSim sim = StartSim({"--pty"}, {"--id", "VEQ" + board + "01105"});
+    ExpectWritten(sim, PackImage(board));
+  }
+}
+
+TEST_F(FlashEndToEnd, WritesBoardKindsZeroAndOneOverUdpLoopback) {
+  for (const std::string board : {"MK2A", "KUFX"}) {
+    SCOPED_TRACE(board);
+    TSim sim = StartSim({"--udp", "127.0.0.1:0"}, {"--id", "VEQ" + board + "01105"});
+    ExpectWritten(sim, PackImage(board));
+  }
+}
+
+TEST_F(FlashEndToEnd, WritesBoardKindTwoThroughItsFixedAddress) {
+  SKIP_UNLESS_DEVICE_ADDRESS_IS_LOCAL();
+  TSim sim = StartSim({"--udp", "192.168.0.254:0"}, {"--id", "VEQOXR_01105"});
+  ExpectWritten(sim, PackImage("OXR_"));
+  EXPECT_NE(sim.Log().find("<< ~\\x00\\x09\\xAA\\xBB\\xCC\\xD4~"), std::string::npos)
+      << "the kind-2 wake-up reached the board: " << sim.Log();
+}
+
+// Without the test seam: the real timer periods and sleeps.
+TEST_F(FlashEndToEnd, WritesAtTheRealPaceOverAPseudoTerminal) {
+  TSim pty = StartSim({"--pty"});
+  ExpectWritten(pty, PackImage("KUFX"), {});
+}
+
+TEST_F(FlashEndToEnd, WritesAtTheRealPaceOverUdp) {
+  TSim udp = StartSim({"--udp", "127.0.0.1:0"}, {"--id", "VEQMK2A01105"});
+  ExpectWritten(udp, PackImage("MK2A"), {});
+}
+
+TEST_F(FlashEndToEnd, NoisyLateAndSleepyBoardsAreWrittenAllTheSame) {
+  const std::string image = PackImage("KUFX");
+  for (const std::vector<std::string>& knobs :
+       {std::vector<std::string>{"--noise"}, {"--delay-ms", "15"}, {"--boot-after-ms", "300"}}) {
+    SCOPED_TRACE(knobs.front());
+    TSim pty = StartSim({"--pty"}, knobs);
+    ExpectWritten(pty, image);
+  }
+  TSim udp = StartSim({"--udp", "127.0.0.1:0"}, {"--noise", "--delay-ms", "5"});
+  ExpectWritten(udp, image);
+}
+
+TEST_F(FlashEndToEnd, DeviceErrorsEndTheRunWithStatusOne) {
+  const std::string image = PackImage("KUFX");
+  const std::pair<const char*, const char*> faults[] = {{"--wrong-at", "WRONG Произошла ошибка"},
+                                                        {"--err-at", "ERR Произошла ошибка"}};
+  for (const auto& [knob, line] : faults) {
+    for (const std::vector<std::string>& link :
+         {std::vector<std::string>{"--pty"}, {"--udp", "127.0.0.1:0"}}) {
+      SCOPED_TRACE(std::string(knob) + " " + link.front());
+      TSim sim = StartSim(link, {knob, "4"});
+      const TFlash run = Flash(image, sim.LinkArgs());
+      EXPECT_EQ(run.Status, 1) << run.Out << run.Err;
+      EXPECT_NE(run.Out.find("Запись блока 4/11\n" + std::string(line) + "\n"), std::string::npos)
+          << run.Out;
+      EXPECT_EQ(run.Out.find("Запись блока 5/11"), std::string::npos) << run.Out;
+      EXPECT_EQ(run.Out.find(kSuccess), std::string::npos);
+      EXPECT_EQ(sim.Process->Wait(kSimWaitMs), 0) << "the end command came: " << sim.Log();
+    }
+  }
+}
+
+// The 60 s limit is counted in nominal 300 ms ticks that the test seam runs
+// a hundred times faster: 200 ticks in about 0.6 s.
+TEST_F(FlashEndToEnd, SilentBoardTimesOutAfterTwoHundredTicks) {
+  const std::string image = PackImage("KUFX");
+  TSim sim = StartSim({"--udp", "127.0.0.1:0"}, {"--silent-at", "2"});
+  const auto started = std::chrono::steady_clock::now();
+  const TFlash run = Flash(image, sim.LinkArgs(), {"VEQ_FLASH_TIME_DIVISOR=100"});
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(run.Status, 1) << run.Out << run.Err;
+  EXPECT_NE(run.Out.find("Запись блока 2/11\nTimeout. Устройство не ответило. 60 сек\n"),
+            std::string::npos)
+      << run.Out;
+  EXPECT_GE(took, std::chrono::milliseconds(500)) << "fewer than 200 ticks were counted";
+  EXPECT_EQ(sim.Process->Wait(kSimWaitMs), 0) << sim.Log();
+}
+
+TEST_F(FlashEndToEnd, ImageOfAnotherBoardIsRefused) {
+  TSim sim = StartSim({"--pty"}, {"--id", "VEQOXR_01105"});
+  const TFlash run = Flash(PackImage("KUFX"), sim.LinkArgs());
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Out.find("Идентификатор не совпадает: FileID=VEQKUFX01106DeviceID=VEQOXR_01105\n"),
+            std::string::npos)
+      << run.Out;
+  EXPECT_NE(
+      run.Err.find("Идентификатор не совпадает: \nFileID=VEQKUFX01106\nDeviceID=VEQOXR_01105"),
+      std::string::npos)
+      << run.Err;
+  EXPECT_EQ(run.Out.find("Запись заголовка"), std::string::npos) << "nothing was written";
+  EXPECT_EQ(sim.Process->Wait(kSimWaitMs), 0) << sim.Log();
+  EXPECT_EQ(sim.Log().find("-- end marker"), std::string::npos);
+}
+
+TEST_F(FlashEndToEnd, VersionQuestionIsRefusedWithoutATerminalAndAnsweredByYes) {
+  const std::string image = PackImage("KUFX", "105");
+  TSim refused = StartSim({"--pty"}, {"--id", "VEQKUFX01105"});
+  const TFlash run = Flash(image, refused.LinkArgs());
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("Внимание!\nПрограммная версия в файле прошивки: 105\nПрограммная версия "
+                         "платы: 105\nВы действительно хотите продолжить?\n"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_NE(run.Err.find("give --yes"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Out.find("Прервано пользователем.\n"), std::string::npos) << run.Out;
+  EXPECT_EQ(refused.Process->Wait(kSimWaitMs), 0) << refused.Log();
+
+  TSim answered = StartSim({"--udp", "127.0.0.1:0"}, {"--id", "VEQKUFX01105"});
+  std::vector<std::string> args = answered.LinkArgs();
+  args.push_back("--yes");
+  const TFlash yes = Flash(image, args);
+  EXPECT_EQ(yes.Status, 0) << yes.Out << yes.Err;
+  EXPECT_EQ(answered.Process->Wait(kSimWaitMs), 0);
+  ExpectSameImage(answered.OutPath, image);
+}
+
+TEST_F(FlashEndToEnd, LinkThatCannotBeOpenedExitsThree) {
+  const std::string image = PackImage("KUFX");
+  const TFlash serial = Flash(image, {"--port", "/dev/veq-no-such-port"});
+  EXPECT_EQ(serial.Status, 3);
+  EXPECT_NE(serial.Err.find("/dev/veq-no-such-port не удалось открыть."), std::string::npos)
+      << serial.Err;
+
+  // The local port is taken by another socket.
+  const int taken = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  socklen_t size = sizeof address;
+  getsockname(taken, reinterpret_cast<sockaddr*>(&address), &size);
+  const TFlash udp = Flash(image, {"--udp", "127.0.0.1", "--udp-port", "9", "--local-port",
+                                   std::to_string(ntohs(address.sin_port))});
+  close(taken);
+  EXPECT_EQ(udp.Status, 3);
+  EXPECT_NE(udp.Err.find("Соединение не установлено. Возможно порт занят"), std::string::npos)
+      << udp.Err;
+}
+
+// Ctrl-C in the middle of section 0, with the board's answer to the last
+// block still on its way.
+TSim InterruptARun(FlashEndToEnd& test, const std::vector<std::string>& link) {
+  TSim sim = test.StartSim(link, {"--delay-ms", "10"});
+  std::vector<std::string> argv = {kVeq, "flash", test.PackImage("KUFX", "106", 4000, 300)};
+  for (const std::string& arg : sim.LinkArgs())
+    argv.push_back(arg);
+  const std::string out = test.Dir.File("interrupted.out");
+  TChildProcess flash(argv, out, test.Dir.File("interrupted.err"), {kFastTime});
+  EXPECT_TRUE(WaitForText(out, "Запись блока 5/63\n", kFlashWaitMs)) << ReadFile(out);
+  flash.Signal(SIGINT);
+  EXPECT_EQ(flash.Wait(kFlashWaitMs), 130);
+  EXPECT_NE(ReadFile(out).find("Отключено.\n"), std::string::npos) << ReadFile(out);
+  EXPECT_EQ(ReadFile(out).find(kSuccess), std::string::npos);
+  EXPECT_TRUE(WaitForText(sim.LogPath, "<< VEQENDF\n", kSimWaitMs)) << sim.Log();
+  return sim;
+}
+
+TEST_F(FlashEndToEnd, CtrlCDuringARunSendsTheEndCommandAndExits130) {
+  InterruptARun(*this, {"--pty"});
+  InterruptARun(*this, {"--udp", "127.0.0.1:0"});
+}
+
+// The end command must be the last thing the board hears, or it takes the
+// bytes after it for more data and stays in programming mode.
+TEST_F(FlashEndToEnd, NothingFollowsTheEndCommandOfAnInterruptedRun) {
+  for (const std::vector<std::string>& link :
+       {std::vector<std::string>{"--pty"}, {"--udp", "127.0.0.1:0"}}) {
+    SCOPED_TRACE(link.front());
+    TSim sim = InterruptARun(*this, link);
+    EXPECT_EQ(sim.Process->Wait(kSimWaitMs), 0) << "the board went back to its boot state";
+    const std::string log = sim.Log();
+    EXPECT_EQ(log.substr(log.find("<< VEQENDF\n")), "<< VEQENDF\n-- boot state\n") << log;
+  }
+}
+
+TEST_F(FlashEndToEnd, BoardThatNeverGetsReadyEndsAtTheConnectTimeOut) {
+  TSim sim = StartSim({"--udp", "127.0.0.1:0"}, {"--boot-after-ms", "60000"});
+  std::vector<std::string> args = sim.LinkArgs();
+  args.insert(args.end(), {"--connect-timeout", "0.3"});
+  const TFlash run = Flash(PackImage("KUFX"), args);
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("not ready for writing within 0.3 s"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Out.find("Ожидание...\nОтключено.\n"), std::string::npos) << run.Out;
+  EXPECT_TRUE(WaitForText(sim.LogPath, "<< VEQENDF", kSimWaitMs))
+      << "Disconnect ran: " << sim.Log();
+}
+
+TEST_F(FlashEndToEnd, UsageAndImageErrorsExitTwoBeforeAnythingIsSent) {
+  const std::string image = PackImage("KUFX");
+  EXPECT_EQ(Flash(image, {}).Status, 2);
+  EXPECT_EQ(Flash(image, {"--port", "x", "--udp", "127.0.0.1"}).Status, 2);
+  EXPECT_EQ(Flash(image, {"--udp", "127.0.0.1", "--udp-port", "0"}).Status, 2);
+  EXPECT_EQ(Flash(image, {"--udp", "127.0.0.1", "--connect-timeout", "soon"}).Status, 2);
+  EXPECT_EQ(Flash(image, {"--udp", "127.0.0.1"}, {"VEQ_FLASH_TIME_DIVISOR=0"}).Status, 2);
+
+  const TFlash missing = Flash(Dir.File("none.vqf"), {"--udp", "127.0.0.1"});
+  EXPECT_EQ(missing.Status, 2);
+  EXPECT_NE(missing.Err.find("cannot open the image"), std::string::npos) << missing.Err;
+
+  std::string damaged = ReadFile(image);
+  damaged[21 + 100] ^= 1;
+  const TFlash bad = Flash(Dir.Write("bad.vqf", damaged), {"--udp", "127.0.0.1"});
+  EXPECT_EQ(bad.Status, 2);
+  EXPECT_NE(bad.Err.find("section 0 fails its check"), std::string::npos) << bad.Err;
+  EXPECT_EQ(bad.Out, "") << "no link was opened";
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "engine/FirmwareImage.h"
+#include "engine/ImageScan.h"
+#include "tests/support/TempDir.h"
+#include "tests/tools/ChildProcess.h"
+#include "tools/InfoCommand.h"
+#include "tools/PackCommand.h"
+
+namespace {
+
+struct TRun {
+  int Status;
+  std::string Out;
+  std::string Err;
+};
+
+TRun Pack(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int status = RunPackCommand(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+std::string Bytes(size_t size, int seed) {
+  std::string data(size, '\0');
+  for (size_t i = 0; i < size; ++i)
+    data[i] = static_cast<char>(seed + i * 31);
+  return data;
+}
+
+class PackCommand : public ::testing::Test {
+ protected:
+  std::vector<std::string> Args(const std::string& board, std::vector<std::string> sections,
+                                const std::string& blockSize = "") {
+    std::vector<std::string> args = {"-o",        Out,  "--board",   board,
+                                     "--variant", "02", "--version", "117"};
+    if (!blockSize.empty()) args.insert(args.end(), {"--block-size", blockSize});
+    args.insert(args.end(), sections.begin(), sections.end());
+    return args;
+  }
+
+  TTempDir Dir;
+  const std::string Out = Dir.File("out.vqf");
+};
+
+TEST_F(PackCommand, WritesSectionsPaddedToBlocksAndTheEndMarker) {
+  const std::string first = Bytes(100, 1), second = Bytes(64, 9);
+  const auto run =
+      Pack(Args("KUFX", {Dir.Write("a.bin", first), Dir.Write("b.bin", second)}, "32"));
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  const std::string expected = MakeSection("VEQKUFX02117", 32, first, 1) +
+                               MakeSection("VEQKUFX02117", 32, second, 1) +
+                               MakeSection("VEQENDF02117", 0, "", 1);
+  EXPECT_EQ(ReadFile(Out), expected);
+  // 100 bytes become four blocks of 32, the last one ending in 28 zero bytes.
+  const SectionHeader header = ParseSectionHeader(ReadFile(Out));
+  EXPECT_EQ(header.BlockCount, 4);
+  EXPECT_EQ(ReadFile(Out).substr(21 + 100, 28), std::string(28, '\0'));
+  EXPECT_NE(run.Out.find("2 sections + end marker"), std::string::npos);
+}
+
+TEST_F(PackCommand, ChecksumTakesTheBoardsFormAndInfoAcceptsTheImage) {
+  for (const std::string board : {"OXR_", "KUFX", "AB12"}) {
+    SCOPED_TRACE(board);
+    ASSERT_EQ(
+        Pack(Args(board, {Dir.Write("a.bin", Bytes(3000, 4)), Dir.Write("b.bin", "x")})).Status, 0);
+    const TImageScan scan = ScanImage(Out);
+    EXPECT_TRUE(scan.Ok());
+    EXPECT_EQ(scan.BoardKind, BoardKindOf(board));
+    EXPECT_EQ(scan.Sections[0].Header.BlockSize, kDefaultPackBlockSize);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunInfoCommand({"--all", Out}, out, err), 0) << out.str();
+  }
+  // CRC-16 for kind 2: the whole checksum word is set, not just its low byte.
+  ASSERT_EQ(Pack(Args("OXR_", {Dir.Write("a.bin", Bytes(512, 4))})).Status, 0);
+  EXPECT_EQ(ParseSectionHeader(ReadFile(Out)).Checksum, SectionChecksum(2, Bytes(512, 4)));
+}
+
+TEST_F(PackCommand, RefusesBadFieldsWithUsageStatus) {
+  const std::string section = Dir.Write("a.bin", "data");
+  for (const auto& args :
+       {Args("KUF", {section}), Args("KUFXX", {section}), Args("KU X", {section}),
+        Args("KUFX", {section}, "0"), Args("KUFX", {section}, "2049"), Args("KUFX", {}),
+        Args("ENDF", {section}), std::vector<std::string>{"--board", "KUFX", section}}) {
+    const auto run = Pack(args);
+    EXPECT_EQ(run.Status, 2) << run.Err;
+    EXPECT_NE(run.Err.find("usage: veq pack"), std::string::npos);
+  }
+  auto args = Args("KUFX", {section});
+  args[5] = "1";  // --variant
+  EXPECT_EQ(Pack(args).Status, 2);
+  args = Args("KUFX", {section});
+  args[7] = "1a7";  // --version
+  EXPECT_EQ(Pack(args).Status, 2);
+  EXPECT_FALSE(std::ifstream(Out).good()) << "nothing was written";
+}
+
+TEST_F(PackCommand, UnreadableOrUnfitSectionsLeaveAnEarlierImageAlone) {
+  Dir.Write("out.vqf", "earlier image");
+  EXPECT_EQ(Pack(Args("KUFX", {Dir.File("none.bin")})).Status, 1);
+  EXPECT_EQ(Pack(Args("KUFX", {Dir.Write("empty.bin", "")})).Status, 1);
+  const auto tooMany = Pack(Args("KUFX", {Dir.Write("big.bin", Bytes(65536 + 1, 0))}, "1"));
+  EXPECT_EQ(tooMany.Status, 1);
+  EXPECT_NE(tooMany.Err.find("at most 65535"), std::string::npos) << tooMany.Err;
+  EXPECT_EQ(ReadFile(Out), "earlier image");
+
+  std::vector<std::string> args = Args("KUFX", {Dir.Write("a.bin", "x")});
+  args[1] = Dir.File("no-such-dir/out.vqf");
+  EXPECT_EQ(Pack(args).Status, 1);
+}
+
+}  // namespace
