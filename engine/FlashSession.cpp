@@ -132,6 +132,9 @@ void TSession::ButStartClick() {
 }
 
 void TSession::ButDisconnectClick() {
+  // Idle from the start: closing a link still serves the receive events that
+  // are queued, and a late "GET" must not send the next block meanwhile.
+  SessionState = 0;
   Window.Sleep(kBeforeEndCommandMs);
   try {
     SendToDevice(kEndCommand);
@@ -144,7 +147,6 @@ void TSession::ButDisconnectClick() {
   CloseUdpLink();
   UpdateConnectButtons();
   CloseFirmwareFile();
-  SessionState = 0;
   Window.MemoLogAppend("Отключено.");
   LinkMode = 3;
 }

@@ -93,8 +93,11 @@ TEST_F(Connect, Kind2OverSerialAlsoOpensUdpTowardTheFixedAddress) {
   EXPECT_TRUE(bench.Udp.Active());
   EXPECT_EQ(session.UdpTargetIp, "192.168.0.254");
   EXPECT_EQ(window.Text(TTextControl::EditIP), "192.168.0.254");
-  EXPECT_TRUE(bench.Udp.Sent.empty());
   EXPECT_EQ(window.Sleeps, std::vector<int>{300});
+  // The search goes on over the serial link.
+  ASSERT_GE(bench.TickUntil([&] { return session.SessionState == 4; }, 10), 0);
+  EXPECT_EQ(bench.Serial.Writes.back().Bytes, "PROG");
+  EXPECT_TRUE(bench.Udp.Sent.empty());
 
   bench.Disconnect();
   EXPECT_EQ(window.Text(TTextControl::EditIP), "127.0.0.1");

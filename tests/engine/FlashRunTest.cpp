@@ -426,6 +426,32 @@ TEST_F(FlashRun, StartWithAMissingFileWarnsAndStaysReady) {
   EXPECT_TRUE(RunLog().empty());
 }
 
+// Closing a link serves the receive events still queued; an answer among
+// them must not send the next block after the end command.
+TEST_F(FlashRun, AnswerHandledWhileDisconnectClosesTheLinkSendsNothing) {
+  for (const bool overUdp : {false, true}) {
+    SCOPED_TRACE(overUdp);
+    TSessionBench fresh;
+    fresh.UseSerial();
+    if (overUdp) fresh.UseUdp();
+    fresh.LoadImage(TwoSectionImage());
+    ASSERT_TRUE(fresh.ConnectUntilReady());
+    TDeviceModel::TSettings device = fresh.Device.Settings();
+    device.AnswerDelayMs = 600;  // due during Disconnect's pauses
+    fresh.Device.SetSettings(device);
+    fresh.Serial.WhileClosing = [&] { fresh.Serial.Pump(fresh.Session); };
+    fresh.Udp.WhileDeactivating = [&] { fresh.Udp.Pump(fresh.Session); };
+    fresh.Start();
+    fresh.Session.ButDisconnectClick();
+    const std::string last =
+        overUdp ? fresh.Udp.Sent.back().Bytes : fresh.Serial.Writes.back().Bytes;
+    EXPECT_EQ(last, "VEQENDF");
+    EXPECT_EQ(fresh.Session.RxBuffer, "");
+    EXPECT_EQ(fresh.Device.ReceivedBytes().substr(fresh.Device.ReceivedBytes().size() - 28),
+              TwoSectionImage().substr(0, 21) + "VEQENDF");
+  }
+}
+
 TEST_F(FlashRun, DisconnectDuringTheRunClosesFileAndLinks) {
   Ready(TwoSectionImage());
   SetAnswerDelay(1000);

@@ -45,6 +45,11 @@ std::string TFakeSerialPort::ReceiveBytes(int count) {
   return bytes;
 }
 
+void TFakeSerialPort::Close() {
+  if (Opened && WhileClosing) WhileClosing();
+  Opened = false;
+}
+
 void TFakeSerialPort::SetBaudRate(int bitsPerSecond) {
   Baud = bitsPerSecond;
   BaudChanges.push_back(bitsPerSecond);

@@ -31,7 +31,7 @@ class TFakeSerialPort : public ISerialTransport {
   bool IsOpen() override { return Opened; }
   int SendBytes(const std::string& data) override;
   std::string ReceiveBytes(int count) override;
-  void Close() override { Opened = false; }
+  void Close() override;
   void SetBaudRate(int bitsPerSecond) override;
 
   // Raises the receive event for everything the device has sent by now, in
@@ -50,6 +50,9 @@ class TFakeSerialPort : public ISerialTransport {
   size_t DeviceChunk = 0;  // writes reach the model in pieces of this size (0: whole)
   size_t ReadChunk = 0;
   bool DropFromDevice = false;  // the model's answers are lost on the way
+  // Runs while an open port is being closed: the real one serves the
+  // receive events still queued while it waits for its event thread to end.
+  std::function<void()> WhileClosing;
 
   // What happened.
   std::vector<TWrite> Writes;

@@ -5,6 +5,7 @@
 
 void TFakeUdpEndpoint::SetActive(bool active) {
   if (active == IsActive) return;
+  if (!active && WhileDeactivating) WhileDeactivating();
   if (active && RefuseActivate) {
     throw std::runtime_error("Socket Error # 10048\nAddress already in use.");
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ class TFakeUdpEndpoint : public IUdpTransport {
   bool RefuseActivate = false;  // activation raises, as with a port in use
   bool FailSends = false;       // sending raises, as with a host not found
   bool DropFromDevice = false;
+  // Runs while the endpoint is being deactivated: the real one serves the
+  // receive events still queued while it waits for its listener to end.
+  std::function<void()> WhileDeactivating;
 
   std::vector<TDatagram> Sent;
   int DefaultPort = 0;
