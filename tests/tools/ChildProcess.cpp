@@ -24,7 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 TChildProcess::TChildProcess(const std::vector<std::string>& argv, const std::string& stdoutPath,
                              const std::string& stderrPath,
-                             const std::vector<std::string>& extraEnv) {
+                             const std::vector<std::string>& extraEnv,
+                             const std::string& stdinPath) {
   std::vector<std::string> env;
   for (char** entry = environ; *entry != nullptr; ++entry)
     env.emplace_back(*entry);
@@ -39,7 +40,7 @@ TChildProcess::TChildProcess(const std::vector<std::string>& argv, const std::st
 
   posix_spawn_file_actions_t files;
   posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files, STDIN_FILENO, stdinPath.c_str(), O_RDWR | O_NOCTTY, 0);
   posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, stdoutPath.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&files, STDERR_FILENO, stderrPath.c_str(),

@@ -7,13 +7,14 @@
 
 // A program run by an end-to-end test: started with an argument vector (no
 // shell), its standard output and error going to files, standard input from
-// /dev/null so that it never sees a terminal. Killed if still running when
-// the object goes.
+// /dev/null (so that it sees no terminal) unless another path is given.
+// Killed if still running when the object goes.
 class TChildProcess {
  public:
   // extraEnv: "NAME=VALUE" entries added to the test's own environment.
   TChildProcess(const std::vector<std::string>& argv, const std::string& stdoutPath,
-                const std::string& stderrPath, const std::vector<std::string>& extraEnv = {});
+                const std::string& stderrPath, const std::vector<std::string>& extraEnv = {},
+                const std::string& stdinPath = "/dev/null");
   ~TChildProcess();
   TChildProcess(const TChildProcess&) = delete;
   TChildProcess& operator=(const TChildProcess&) = delete;

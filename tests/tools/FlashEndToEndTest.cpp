@@ -1,6 +1,7 @@
 // `veq flash` against `veq sim`, both run as programs, over a pseudo-terminal
 // and over UDP loopback (192.168.0.254 only inside the test namespace).
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -249,6 +250,29 @@ TEST_F(FlashEndToEnd, VersionQuestionIsRefusedWithoutATerminalAndAnsweredByYes) 
   EXPECT_EQ(yes.Status, 0) << yes.Out << yes.Err;
   EXPECT_EQ(answered.Process->Wait(kSimWaitMs), 0);
   ExpectSameImage(answered.OutPath, image);
+}
+
+// The question on a terminal: the answer is read from it, "y" for OK.
+TEST_F(FlashEndToEnd, VersionQuestionOnATerminalTakesTheOperatorsAnswer) {
+  const std::string image = PackImage("KUFX", "105");
+  for (const std::string answer : {"y", "n"}) {
+    SCOPED_TRACE(answer);
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal) | unlockpt(terminal), 0);
+    TSim sim = StartSim({"--udp", "127.0.0.1:0"});
+    std::vector<std::string> argv = {kVeq, "flash", image};
+    for (const std::string& arg : sim.LinkArgs())
+      argv.push_back(arg);
+    const std::string out = Dir.File("asked.out"), err = Dir.File("asked.err");
+    TChildProcess flash(argv, out, err, {kFastTime}, ptsname(terminal));
+    ASSERT_TRUE(WaitForText(err, "OK? [y/N] ", kFlashWaitMs)) << ReadFile(err);
+    ASSERT_EQ(write(terminal, (answer + "\n").data(), 2), 2);
+    EXPECT_EQ(flash.Wait(kFlashWaitMs), answer == "y" ? 0 : 1) << ReadFile(out);
+    EXPECT_EQ(ReadFile(out).find("Прервано пользователем.") == std::string::npos, answer == "y");
+    EXPECT_EQ(sim.Process->Wait(kSimWaitMs), 0);
+    close(terminal);
+  }
 }
 
 TEST_F(FlashEndToEnd, LinkThatCannotBeOpenedExitsThree) {

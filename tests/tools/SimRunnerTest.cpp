@@ -161,6 +161,35 @@ TEST(SimLog, EscapesBytesAndCutsLongDeliveries) {
   EXPECT_EQ(EscapeForLog(std::string(20, 'a'), 16), std::string(16, 'a') + "... (20 bytes)");
 }
 
+// `veq sim --port DEVICE`: here the device is one side of a pseudo-terminal
+// and the test plays the programmer on the other.
+TEST(SimLink, SerialDeviceLinkAnswersOnTheLine) {
+  const int programmer = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(programmer, 0);
+  ASSERT_EQ(grantpt(programmer) | unlockpt(programmer), 0);
+  termios raw{};
+  tcgetattr(programmer, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(programmer, TCSANOW, &raw);
+  line_driver::TLineSetting line;
+  line.Parity = line_driver::TParityBits::Odd;
+  TSimRunner sim(OpenSerialLink(ptsname(programmer), line), {});
+  EXPECT_EQ(sim.Where(), ptsname(programmer));
+  sim.Start();
+  ASSERT_EQ(write(programmer, "S", 1), 1);
+  std::string answer;
+  for (int tries = 0; answer.size() < 12 && tries < 200; ++tries) {
+    pollfd in{programmer, POLLIN, 0};
+    if (poll(&in, 1, 10) <= 0) continue;
+    char chunk[64];
+    const ssize_t n = read(programmer, chunk, sizeof chunk);
+    if (n > 0) answer.append(chunk, static_cast<size_t>(n));
+  }
+  EXPECT_EQ(answer, "VEQKUFX01105");
+  sim.Stop();
+  close(programmer);
+}
+
 TEST(SimLink, ReportsWhyALinkCannotBeMade) {
   EXPECT_THROW(OpenUdpLink("not an address", 0), std::runtime_error);
   EXPECT_THROW(OpenSerialLink("/dev/veq-no-such-device", {}), std::runtime_error);
