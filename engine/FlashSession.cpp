@@ -48,7 +48,7 @@ std::string OversizedBlockText(int32_t sectionIndex, int32_t blockSize) {
 }
 
 std::string LinkFailureLine(const std::exception& failure) {
-  return std::string("Ошибка связи с устройством: ") + failure.what() + ". Запись прервана.";
+  return std::string("Ошибка связи с устройством: ") + failure.what() + ". Сеанс прерван.";
 }
 
 // Removes the first occurrence of word; false when there is none.
@@ -92,7 +92,8 @@ void TSession::ButConnectClick() {
 void TSession::SendWakeUp() {
   switch (BoardKind) {
     case kBoardKindKufx:
-      // The same bytes at both rates: the board listens at one of them.
+      // The board's rate is not known here, so the bytes go at both rates;
+      // the session then stays at 9600.
       if (BCom != nullptr) BCom->SetBaudRate(kBaud921600);
       SendToDevice(HexToStr(kKufxWakeUp));
       Window.Sleep(kKufxWakeUpPauseMs);
@@ -100,7 +101,8 @@ void TSession::SendWakeUp() {
       SendToDevice(HexToStr(kKufxWakeUp));
       break;
     case kBoardKindOxr:
-      // Once woken, a kind-2 board answers only on its fixed address.
+      // From here on a kind-2 board is reached at its fixed address,
+      // whichever link was chosen.
       SendToDevice(HexToStr(kOxrWakeUp));
       CloseUdpLink();
       Window.SetText(TTextControl::EditIP, kOxrDeviceIp);

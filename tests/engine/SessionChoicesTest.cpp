@@ -15,8 +15,7 @@ namespace {
 using namespace std::string_literals;
 using TLines = std::vector<std::string>;
 
-const std::string kWriteFailed =
-    "Ошибка связи с устройством: Ошибка записи в порт. Запись прервана.";
+const std::string kWriteFailed = "Ошибка связи с устройством: Ошибка записи в порт. Сеанс прерван.";
 
 // Reads the first goodBytes bytes of the image, then fails like a disk would.
 class TFailingImageReader : public TImageReader {
