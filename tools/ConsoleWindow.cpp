@@ -17,8 +17,13 @@ void TConsoleWindow::SetLabProgCaption(const std::string& caption) {
 
 void TConsoleWindow::MemoLogAppend(const std::string& line) {
   if (BeforeOutput) BeforeOutput(true);
-  Out << line << '\n' << std::flush;
+  Out << line << '\n';
+  if (FlushEveryLine) Out << std::flush;
   if (AfterOutput) AfterOutput(true);
+}
+
+void TConsoleWindow::Flush() {
+  Out << std::flush;
 }
 
 bool TConsoleWindow::ButtonEnabled(TButton button) const {
@@ -41,6 +46,8 @@ void TConsoleWindow::SetTimer1Enabled(bool enabled) {
 }
 
 TMessageResult TConsoleWindow::MessageBox(TMessageKind kind, const std::string& text) {
+  // The log so far comes before the box, wherever both streams go.
+  Flush();
   if (BeforeOutput) BeforeOutput(false);
   Err << CaptionForTerminal(text) << '\n' << std::flush;
   if (AfterOutput) AfterOutput(false);

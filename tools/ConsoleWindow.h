@@ -44,6 +44,11 @@ class TConsoleWindow : public IWindowMembers {
   std::function<void(bool toLog)> BeforeOutput;
   std::function<void(bool toLog)> AfterOutput;
 
+  // Each log line is flushed as it is written; without, whoever drives the
+  // window flushes the log stream (Flush) when it suits.
+  bool FlushEveryLine = true;
+  void Flush();
+
   // Real sleeps last this many times less than asked (a test aid; see the
   // flash command).
   int TimeDivisor = 1;

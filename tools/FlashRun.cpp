@@ -20,6 +20,9 @@ namespace {
 const char* const kSuccessText = "Успешно. Устройство перезагружается.";
 // How often the progress bar looks at the session's counters.
 constexpr int kProgressPeriodMs = 100;
+// How often log lines that go to a file or a pipe are flushed: one write per
+// block would wake the reader for every block.
+constexpr int kLogFlushPeriodMs = 50;
 // How often the terminal question looks for a signal or a hand-over.
 constexpr int kQuestionPollMs = 50;
 
@@ -87,7 +90,17 @@ void TFlashRun::Configure() {
   };
   Window.Confirm = [this](const std::string&) { return AskOnTerminal(); };
   if (isatty(STDERR_FILENO)) ShowProgressOnTerminal();
+  if (!isatty(STDOUT_FILENO)) {
+    Window.FlushEveryLine = false;
+    Loop.AddTimer(kLogFlushPeriodMs, [this] { Window.Flush(); });
+  }
   FollowTimer1();
+}
+
+std::ostream& TFlashRun::Report() {
+  Window.Flush();
+  if (Live) Live->Hide();
+  return Err;
 }
 
 void TFlashRun::ShowProgressOnTerminal() {
@@ -134,7 +147,7 @@ int TFlashRun::Run() {
     status = Connect();
     if (status == kFlashSucceeded) status = Write();
   } catch (const std::exception& failure) {
-    Err << "veq flash: " << failure.what() << '\n';
+    Report() << "veq flash: " << failure.what() << '\n';
     status = kFlashFailed;
   }
   return Finish(status);
@@ -149,9 +162,8 @@ int TFlashRun::Connect() {
             Options.ConnectTimeoutMs);
   if (Interrupted() || Session.SessionState == 0) return kFlashFailed;
   if (!ready) {
-    if (Live) Live->Hide();
-    Err << "veq flash: the device was not ready for writing within "
-        << Options.ConnectTimeoutMs / 1000.0 << " s\n";
+    Report() << "veq flash: the device was not ready for writing within "
+             << Options.ConnectTimeoutMs / 1000.0 << " s\n";
     return kFlashFailed;
   }
   return kFlashSucceeded;
@@ -179,9 +191,10 @@ int TFlashRun::Finish(int status) {
     try {
       Session.ButDisconnectClick();
     } catch (const std::exception& failure) {
-      Err << "veq flash: " << failure.what() << '\n';
+      Report() << "veq flash: " << failure.what() << '\n';
     }
   }
+  Window.Flush();
   if (Live) Live->Hide();
   if (Interrupted() && status != kFlashSucceeded) return kFlashSignalBase + Signals.Received();
   return status;
@@ -192,11 +205,10 @@ int TFlashRun::Finish(int status) {
 TMessageResult TFlashRun::AskOnTerminal() {
   if (Options.Yes) return TMessageResult::Ok;
   if (!isatty(STDIN_FILENO)) {
-    Err << "veq flash: no terminal to answer on: Cancel (give --yes to answer OK)\n";
+    Report() << "veq flash: no terminal to answer on: Cancel (give --yes to answer OK)\n";
     return TMessageResult::Cancel;
   }
-  if (Live) Live->Hide();
-  Err << "OK? [y/N] " << std::flush;
+  Report() << "OK? [y/N] " << std::flush;
   const std::string answer = ReadAnswerLine();
   if (Live) Live->Show();
   return SaysYes(answer) ? TMessageResult::Ok : TMessageResult::Cancel;

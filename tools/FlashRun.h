@@ -73,6 +73,8 @@ class TFlashRun {
   int Write();
   int Finish(int status);
   bool Interrupted() const;
+  // The error stream for the command's own texts, after the log so far.
+  std::ostream& Report();
   TMessageResult AskOnTerminal();
   std::string ReadAnswerLine();
 

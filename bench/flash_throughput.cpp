@@ -1,0 +1,285 @@
+// Writing speed of `veq flash` into `veq sim`, over UDP loopback and over a
+// pseudo-terminal: a 4 MiB image in 2048-byte blocks and a 1 MiB image in
+// 64-byte blocks. Beside each run, in the same run of this program and
+// against the same simulated board over the same link, a bare programmer
+// (plain reads and writes, no session, no threads) does the same header and
+// blocks one request and answer at a time; the ratio of the two times per
+// block is the price of the real programmer's machinery.
+//
+// usage: flash_throughput [VEQ]     (VEQ: the veq program; default the one built)
+// Prints figures; asserts nothing.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/FirmwareImage.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kAnswerTimeoutMs = 5000;
+
+struct TCase {
+  size_t ImageBytes;
+  uint16_t BlockSize;
+};
+
+std::string TempDir() {
+  char pattern[] = "/tmp/veq-bench-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// One section of pseudo-random data and the end marker.
+std::string MakeImage(const TCase& c) {
+  std::string data(c.ImageBytes, '\0');
+  uint32_t state = 12345;
+  for (char& byte : data) {
+    state = state * 1103515245 + 12345;
+    byte = static_cast<char>(state >> 16);
+  }
+  return MakeSection("VEQKUFX01106", c.BlockSize, data, kBoardKindKufx) +
+         MakeSection("VEQENDF01106", 0, "", kBoardKindKufx);
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, int stdoutFd) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv)
+    args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&files, stdoutFd, STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, args[0], &files, nullptr, args.data(), environ) != 0) {
+    throw std::runtime_error("cannot start " + argv[0]);
+  }
+  posix_spawn_file_actions_destroy(&files);
+  return pid;
+}
+
+// `veq sim` playing the board for the whole case; killed at the end.
+class TSimProcess {
+ public:
+  TSimProcess(const std::string& veq, const std::string& link, const std::string& dir) {
+    const std::string log = dir + "/sim-" + link + ".log";
+    const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::vector<std::string> linkArgs = link == "udp"
+                                                  ? std::vector<std::string>{"--udp", "127.0.0.1:0"}
+                                                  : std::vector<std::string>{"--pty"};
+    std::vector<std::string> argv = {veq, "sim"};
+    argv.insert(argv.end(), linkArgs.begin(), linkArgs.end());
+    Pid = Spawn(argv, fd);
+    close(fd);
+    for (int i = 0; i < 500 && Where.empty(); ++i) {
+      const std::string text = ReadFile(log);
+      if (text.find('\n') != std::string::npos) Where = text.substr(0, text.find('\n'));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (Where.empty()) throw std::runtime_error("veq sim did not start");
+  }
+  ~TSimProcess() {
+    kill(Pid, SIGTERM);
+    waitpid(Pid, nullptr, 0);
+  }
+  std::string Where;
+
+ private:
+  pid_t Pid;
+};
+
+// The bare programmer's end of the link.
+class TBareLink {
+ public:
+  explicit TBareLink(const std::string& where) {
+    if (where.starts_with("/")) {
+      Fd = open(where.c_str(), O_RDWR | O_NOCTTY);
+      termios raw{};
+      tcgetattr(Fd, &raw);
+      cfmakeraw(&raw);
+      tcsetattr(Fd, TCSANOW, &raw);
+    } else {
+      Fd = socket(AF_INET, SOCK_DGRAM, 0);
+      sockaddr_in board{};
+      board.sin_family = AF_INET;
+      board.sin_port = htons(static_cast<uint16_t>(std::stoi(where.substr(where.rfind(':') + 1))));
+      inet_pton(AF_INET, "127.0.0.1", &board.sin_addr);
+      connect(Fd, reinterpret_cast<sockaddr*>(&board), sizeof board);
+    }
+    if (Fd < 0) throw std::runtime_error("cannot open " + where);
+  }
+  ~TBareLink() { close(Fd); }
+
+  void Send(const std::string& bytes) {
+    if (write(Fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+      throw std::runtime_error("bare send failed");
+    }
+  }
+  // Reads until the word has come; the bytes before and with it are used up.
+  void Expect(const std::string& word) {
+    for (;;) {
+      const size_t at = Pending.find(word);
+      if (at != std::string::npos) {
+        Pending.erase(0, at + word.size());
+        return;
+      }
+      pollfd in{Fd, POLLIN, 0};
+      if (poll(&in, 1, kAnswerTimeoutMs) != 1) throw std::runtime_error("no " + word);
+      char chunk[4096];
+      const ssize_t n = read(Fd, chunk, sizeof chunk);
+      if (n > 0) Pending.append(chunk, static_cast<size_t>(n));
+    }
+  }
+
+ private:
+  int Fd = -1;
+  std::string Pending;
+};
+
+// Header and blocks, one answer each, timed from the header to the answer
+// to the last block: the same span as the flasher's.
+double BareRunSeconds(const std::string& where, const std::string& image, const TCase& c) {
+  TBareLink link(where);
+  link.Send("S");
+  link.Expect("VEQKUFX01105");
+  link.Send("PROG");
+  link.Expect("READY");
+  const size_t blocks = (c.ImageBytes + c.BlockSize - 1) / c.BlockSize;
+  const auto start = Clock::now();
+  link.Send(image.substr(0, kSectionHeaderSize));
+  link.Expect("GET");
+  for (size_t k = 1; k <= blocks; ++k) {
+    link.Send(image.substr(kSectionHeaderSize + (k - 1) * c.BlockSize, c.BlockSize));
+    link.Expect(k < blocks ? "GET" : "READY");
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  link.Send(image.substr(kSectionHeaderSize + blocks * c.BlockSize));
+  link.Expect("APP");
+  link.Send("VEQENDF");
+  return seconds;
+}
+
+struct TFlashFigures {
+  double Seconds = 0;  // "Начало записи..." to " Завершение записи..."
+  double CpuSeconds = 0;
+  long PeakRssKiB = 0;
+  int Status = -1;
+};
+
+TFlashFigures FlashRun(const std::string& veq, const std::string& imagePath,
+                       const std::string& where) {
+  std::vector<std::string> argv = {veq, "flash", imagePath};
+  if (where.starts_with("/")) {
+    argv.insert(argv.end(), {"--port", where, "--local-port", "0"});
+  } else {
+    argv.insert(argv.end(), {"--udp", "127.0.0.1", "--udp-port", where.substr(where.rfind(':') + 1),
+                             "--local-port", "0"});
+  }
+  argv.insert(argv.end(), {"--connect-timeout", "10"});
+  int out[2];
+  if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = Spawn(argv, out[1]);
+  close(out[1]);
+
+  TFlashFigures figures;
+  Clock::time_point started, ended;
+  std::string pending;
+  char chunk[65536];
+  for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) {
+    const auto now = Clock::now();
+    pending.append(chunk, static_cast<size_t>(n));
+    for (size_t eol; (eol = pending.find('\n')) != std::string::npos; pending.erase(0, eol + 1)) {
+      const std::string line = pending.substr(0, eol);
+      if (line == "Начало записи...") started = now;
+      if (line == " Завершение записи...") ended = now;
+    }
+  }
+  close(out[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  figures.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  figures.Seconds = std::chrono::duration<double>(ended - started).count();
+  figures.CpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 +
+                       usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+  figures.PeakRssKiB = usage.ru_maxrss;
+  return figures;
+}
+
+void RunCase(const std::string& veq, const std::string& link, const TCase& c,
+             const std::string& dir) {
+  const std::string image = MakeImage(c);
+  const std::string imagePath = dir + "/image.vqf";
+  std::ofstream(imagePath, std::ios::binary) << image;
+  const size_t blocks = (c.ImageBytes + c.BlockSize - 1) / c.BlockSize;
+
+  TSimProcess sim(veq, link, dir);
+  // Ping-pong before and after the flasher; the faster of the two counts.
+  const double bareBefore = BareRunSeconds(sim.Where, image, c);
+  const TFlashFigures flash = FlashRun(veq, imagePath, sim.Where);
+  const double bareAfter = BareRunSeconds(sim.Where, image, c);
+  const double bare = std::min(bareBefore, bareAfter);
+  if (flash.Status != 0) {
+    std::printf("%-4s %5zu KiB x %4u  veq flash failed (exit %d)\n", link.c_str(),
+                c.ImageBytes / 1024, c.BlockSize, flash.Status);
+    return;
+  }
+  const double roundTrips = blocks + 1.0;  // the header and every block
+  std::printf(
+      "%-4s %5zu KiB x %4u B  %6zu blocks  %8.0f blocks/s  %7.2f MiB/s  %6.1f us/block  "
+      "cpu %5.1f us/block  rss %6ld KiB  ping-pong %6.1f us  ratio %.2f\n",
+      link.c_str(), c.ImageBytes / 1024, c.BlockSize, blocks, roundTrips / flash.Seconds,
+      c.ImageBytes / flash.Seconds / (1024 * 1024), flash.Seconds / roundTrips * 1e6,
+      flash.CpuSeconds / blocks * 1e6, flash.PeakRssKiB, bare / roundTrips * 1e6,
+      flash.Seconds / bare);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string veq = argc > 1 ? argv[1] : VEQ_EXECUTABLE;
+  const std::string dir = TempDir();
+  const TCase cases[] = {{4u << 20, 2048}, {1u << 20, 64}};
+  std::printf("veq flash into veq sim; ping-pong: a bare programmer against the same board\n");
+  try {
+    for (const std::string link : {"udp", "pty"}) {
+      for (const TCase& c : cases)
+        RunCase(veq, link, c, dir);
+    }
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "flash_throughput: %s\n", failure.what());
+    return 1;
+  }
+  std::system(("rm -rf " + dir).c_str());
+  return 0;
+}
