@@ -23,6 +23,14 @@ std::string Trim(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
+// A line break inside a value would end its line and let the rest be read
+// as lines of their own; it is written as a blank instead.
+std::string OneLine(std::string value) {
+  std::replace(value.begin(), value.end(), '\r', ' ');
+  std::replace(value.begin(), value.end(), '\n', ' ');
+  return value;
+}
+
 // Only ASCII letters fold: names are ASCII by convention, and folding bytes of
 // a multi-byte UTF-8 character would corrupt it.
 bool SameName(const std::string& a, const std::string& b) {
@@ -145,6 +153,11 @@ const std::string* TProfile::Find(const std::string& section, const std::string&
 }
 
 void TProfile::Set(const std::string& section, const std::string& key, const std::string& value) {
+  SetOneLine(OneLine(section), OneLine(key), OneLine(value));
+}
+
+void TProfile::SetOneLine(const std::string& section, const std::string& key,
+                          const std::string& value) {
   if (Sections.empty()) Sections.push_back({});
   TSection* found = FindSection(section);
   if (found == nullptr) {

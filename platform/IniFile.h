@@ -22,10 +22,13 @@ class TProfile {
   // nullptr when the section or the key is missing.
   const std::string* Find(const std::string& section, const std::string& key) const;
   // Replaces the key's value, or adds the key at the end of the section,
-  // adding the section at the end of the profile when it is missing.
+  // adding the section at the end of the profile when it is missing. Line
+  // breaks in any of the three become blanks.
   void Set(const std::string& section, const std::string& key, const std::string& value);
 
  private:
+  void SetOneLine(const std::string& section, const std::string& key, const std::string& value);
+
   struct TLine {
     bool IsKey = false;
     std::string Key;    // IsKey: the key's name as written

@@ -178,6 +178,14 @@ TEST(IniSave, AFailingWriteLeavesTheOldFileWhole) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
+TEST(IniProfile, ALineBreakInAValueCannotAddLinesOfItsOwn) {
+  TProfile profile;
+  profile.Set("File", "Path", "/tmp/a\n[UDP]\r\nUDP_IP=6.6.6.6");
+  EXPECT_EQ(profile.Format(), "[File]\nPath=/tmp/a [UDP]  UDP_IP=6.6.6.6\n");
+  const TProfile reread = TProfile::Parse(profile.Format());
+  EXPECT_EQ(reread.Find("UDP", "UDP_IP"), nullptr);
+}
+
 TEST(IniProfile, FormatsWhatItParsed) {
   const std::string text = "lead\n[A]\nk=v\n; note\n[B]\n";
   EXPECT_EQ(TProfile::Parse(text).Format(), text);
