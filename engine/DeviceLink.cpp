@@ -106,7 +106,13 @@ bool TSession::OpenComLink() {
 }
 
 bool TSession::CloseComLink() {
-  if (BCom != nullptr) BCom->Close();
+  // The port is released even when closing reports a failure (a device
+  // unplugged mid-run), so the link counts as closed either way.
+  try {
+    if (BCom != nullptr) BCom->Close();
+  } catch (const std::exception& failure) {
+    EndSessionOnLinkFailure(failure);
+  }
   return true;
 }
 

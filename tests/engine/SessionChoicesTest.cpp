@@ -176,6 +176,22 @@ TEST_F(SessionChoices, WriteFailureOfTheEndCommandStillClosesEverything) {
   EXPECT_EQ(session.SessionState, 0);
 }
 
+TEST_F(SessionChoices, ACloseThatRaisesStillClosesEveryLinkAndDisconnectFinishes) {
+  bench.UseSerial();
+  window.SetText(TTextControl::EditIP, "127.0.0.1");
+  session.BoardKind = 2;  // the UDP endpoint is open too
+  ASSERT_TRUE(bench.ConnectUntilReady());
+  bench.Serial.FailClose = true;
+  bench.Disconnect();
+  EXPECT_EQ(window.Log.back(), "Отключено.");
+  EXPECT_NE(std::find(window.Log.begin(), window.Log.end(),
+                      "Ошибка связи с устройством: Ошибка функции PurgeComm. Сеанс прерван."),
+            window.Log.end());
+  EXPECT_FALSE(bench.Serial.IsOpen());
+  EXPECT_FALSE(bench.Udp.Active());
+  EXPECT_EQ(session.SessionState, 0);
+}
+
 // --- Image reads that fail ---
 
 TEST_F(SessionChoices, ReadFailureEndsTheRunAtOnce) {

@@ -47,7 +47,9 @@ std::string TFakeSerialPort::ReceiveBytes(int count) {
 
 void TFakeSerialPort::Close() {
   if (Opened && WhileClosing) WhileClosing();
+  const bool wasOpen = Opened;
   Opened = false;
+  if (wasOpen && FailClose) throw std::runtime_error("Ошибка функции PurgeComm");
 }
 
 void TFakeSerialPort::SetBaudRate(int bitsPerSecond) {

@@ -47,6 +47,8 @@ class TFakeSerialPort : public ISerialTransport {
   // failing port does.
   std::function<bool(const std::string&)> FailWrite;
   bool WriteReportsZero = false;
+  // Close releases the port and then raises, as closing an unplugged device does.
+  bool FailClose = false;
   size_t DeviceChunk = 0;  // writes reach the model in pieces of this size (0: whole)
   size_t ReadChunk = 0;
   bool DropFromDevice = false;  // the model's answers are lost on the way
