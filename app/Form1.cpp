@@ -69,7 +69,7 @@ TForm1::TForm1(const TFormOptions& options)
   Transports = std::make_unique<TWindowTransports>(Session, *this);
   WireEvents();
   PlugIntoEventLoop();
-  InitMainForm();
+  FormCreate();
   Timer1->start();
 }
 
@@ -128,6 +128,8 @@ void TForm1::PlugIntoEventLoop() {
     });
   });
 }
+
+void TForm1::FormCreate() { InitMainForm(); }
 
 void TForm1::InitMainForm() {
   if (StartDir_.empty()) StartDir_ = CurrentDirectory();

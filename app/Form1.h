@@ -63,6 +63,7 @@ class TForm1 : public QWidget, public IWindowMembers {
   std::function<TMessageResult(TMessageKind, const std::string&)> MessageBoxHook;
 
   // --- The window's own commands ---
+  void FormCreate();
   void FormClose();
   void rbComClick();
   void ButAboutClick();

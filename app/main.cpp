@@ -1,10 +1,16 @@
-#include <QApplication>
+// Before the toolkit's headers, whose `signals` keyword would clash with it.
+#include "tools/SignalWatcher.h"
 
+#include <QApplication>
+#include <QWidget>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/Application.h"
 #include "app/Form1.h"
+#include "platform/MainThread.h"
 
 namespace {
 
@@ -16,6 +22,13 @@ bool DisplayAvailable() {
   return false;
 }
 
+// A terminal's Ctrl-C or a shutdown closes the window as the operator would:
+// the settings are saved and the device gets its end command.
+void CloseTheWindows() {
+  for (QWidget* window : QApplication::topLevelWidgets())
+    window->close();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -25,6 +38,9 @@ int main(int argc, char* argv[]) {
                  "WAYLAND_DISPLAY is set).\n");
     return 1;
   }
+  // Before any other thread starts, so that none of them takes these signals.
+  TSignalWatcher closeOnSignal({SIGINT, SIGTERM, SIGHUP},
+                               [](int) { platform::Post(CloseTheWindows); });
   QApplication application(argc, argv);
   ConfigureApplication(application);
   TForm1 Form1;
