@@ -222,16 +222,6 @@ TEST(WindowCommands, AboutShowsTheHiddenVersionText) {
   EXPECT_EQ(harness.Messages[0].Text, "Версия 3.9 15022022");
 }
 
-TEST(WindowCommands, Button1DoesNothing) {
-  TFormHarness harness;
-  TForm1& form = harness.Open();
-  const std::string before = Utf8(form.LabProg->text());
-  form.Button1->click();
-  EXPECT_TRUE(harness.Messages.empty());
-  EXPECT_EQ(Utf8(form.LabProg->text()), before);
-  EXPECT_EQ(Utf8(form.MemoLog->toPlainText()), "");
-}
-
 TEST(WindowOpenDialog, ACancelledDialogStillRechecksTheImage) {
   TFormHarness harness;
   const std::string image =
