@@ -151,10 +151,10 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
   });
   // A second signal while the first one's Disconnect runs quits at once.
   int signalsTaken = 0;
-  TSignalWatcher signals({SIGINT, SIGTERM}, [&signalsTaken](int signal) {
+  TSignalWatcher watcher({SIGINT, SIGTERM}, [&signalsTaken](int signal) {
     if (++signalsTaken > 1) std::_Exit(kFlashSignalBase + signal);
     platform::Post([] {});  // wakes the main loop to look
   });
-  TFlashRun run(options, std::move(scan), signals, out, err);
+  TFlashRun run(options, std::move(scan), watcher, out, err);
   return run.Run();
 }

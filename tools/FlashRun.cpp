@@ -43,10 +43,10 @@ bool SaysYes(std::string answer) {
 
 }  // namespace
 
-TFlashRun::TFlashRun(const TFlashOptions& options, TImageScan scan, const TSignalWatcher& signals,
+TFlashRun::TFlashRun(const TFlashOptions& options, TImageScan scan, const TSignalWatcher& watcher,
                      std::ostream& out, std::ostream& err)
     : Options(options),
-      Signals(signals),
+      Signals(watcher),
       Out(out),
       Err(err),
       Window(out, err),
@@ -179,7 +179,6 @@ int TFlashRun::Write() {
     Progress->Update(Session.SectionIndex, Session.BlockIndex, TFlashProgress::Clock::now(), true);
   }
   if (Live) Live->Keep();
-  if (Interrupted() && Session.SessionState == 5) return kFlashFailed;
   return Succeeded ? kFlashSucceeded : kFlashFailed;
 }
 

@@ -54,7 +54,7 @@ enum : int {
 class TFlashRun {
  public:
   // The signal watcher must exist before this object starts any thread.
-  TFlashRun(const TFlashOptions& options, TImageScan scan, const TSignalWatcher& signals,
+  TFlashRun(const TFlashOptions& options, TImageScan scan, const TSignalWatcher& watcher,
             std::ostream& out, std::ostream& err);
   ~TFlashRun();
   TFlashRun(const TFlashRun&) = delete;

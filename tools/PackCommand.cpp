@@ -144,7 +144,8 @@ int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std:
     err << "veq pack: " << error << '\n';
     return 1;
   }
-  out << request->Out << ": " << request->Sections.size() << " sections + end marker, "
-      << image->size() << " bytes\n";
+  const size_t sections = request->Sections.size();
+  out << request->Out << ": " << sections << (sections == 1 ? " section" : " sections")
+      << " + end marker, " << image->size() << " bytes\n";
   return 0;
 }

@@ -2,11 +2,11 @@
 
 #include <pthread.h>
 
-TSignalWatcher::TSignalWatcher(std::initializer_list<int> signals,
+TSignalWatcher::TSignalWatcher(std::initializer_list<int> watched,
                                std::function<void(int)> onSignal)
     : OnSignal(std::move(onSignal)) {
   sigemptyset(&Signals);
-  for (const int signal : signals)
+  for (const int signal : watched)
     sigaddset(&Signals, signal);
   pthread_sigmask(SIG_BLOCK, &Signals, nullptr);
   Watcher = std::thread([this] { Watch(); });

@@ -173,7 +173,7 @@ int RunSimCommand(const std::vector<std::string>& args, std::ostream& out, std::
   sim->OnLog = [&out](const std::string& line) { out << line << '\n' << std::flush; };
   out << sim->Where() << '\n' << std::flush;
 
-  TSignalWatcher signals({SIGINT, SIGTERM}, [&sim](int) { sim->RequestStop(); });
+  TSignalWatcher watcher({SIGINT, SIGTERM}, [&sim](int) { sim->RequestStop(); });
   sim->Run();
 
   if (!options->Out.empty() && !WriteFileAtomically(options->Out, sim->AcceptedImage())) {
