@@ -1,6 +1,3 @@
-// Before the toolkit's headers, whose `signals` keyword would clash with it.
-#include "tools/SignalWatcher.h"
-
 #include <QApplication>
 #include <QWidget>
 
@@ -11,6 +8,7 @@
 #include "app/Application.h"
 #include "app/Form1.h"
 #include "platform/MainThread.h"
+#include "tools/SignalWatcher.h"
 
 namespace {
 
