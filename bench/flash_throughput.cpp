@@ -4,7 +4,9 @@
 // against the same simulated board over the same link, a bare programmer
 // (plain reads and writes, no session, no threads) does the same header and
 // blocks one request and answer at a time; the ratio of the two times per
-// block is the price of the real programmer's machinery.
+// block is the price of the real programmer's machinery. Times per block run
+// from the first header to the answer to the last block; CPU time and peak
+// memory are those of the whole veq flash process.
 //
 // usage: flash_throughput [VEQ]     (VEQ: the veq program; default the one built)
 // Prints figures; asserts nothing.
@@ -40,6 +42,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kAnswerTimeoutMs = 5000;
+// Runs of the flasher per case, each followed by a ping-pong run.
+constexpr int kRounds = 2;
 
 struct TCase {
   size_t ImageBytes;
@@ -243,15 +247,20 @@ void RunCase(const std::string& veq, const std::string& link, const TCase& c,
   const size_t blocks = (c.ImageBytes + c.BlockSize - 1) / c.BlockSize;
 
   TSimProcess sim(veq, link, dir);
-  // Ping-pong before and after the flasher; the faster of the two counts.
-  const double bareBefore = BareRunSeconds(sim.Where, image, c);
-  const TFlashFigures flash = FlashRun(veq, imagePath, sim.Where);
-  const double bareAfter = BareRunSeconds(sim.Where, image, c);
-  const double bare = std::min(bareBefore, bareAfter);
-  if (flash.Status != 0) {
-    std::printf("%-4s %5zu KiB x %4u  veq flash failed (exit %d)\n", link.c_str(),
-                c.ImageBytes / 1024, c.BlockSize, flash.Status);
-    return;
+  // Ping-pong and flasher take turns; the fastest of each counts, so that a
+  // moment of load on the machine spoils neither figure.
+  double bare = BareRunSeconds(sim.Where, image, c);
+  TFlashFigures flash;
+  flash.Seconds = 1e9;
+  for (int round = 0; round < kRounds; ++round) {
+    const TFlashFigures run = FlashRun(veq, imagePath, sim.Where);
+    if (run.Status != 0) {
+      std::printf("%-4s %5zu KiB x %4u  veq flash failed (exit %d)\n", link.c_str(),
+                  c.ImageBytes / 1024, c.BlockSize, run.Status);
+      return;
+    }
+    if (run.Seconds < flash.Seconds) flash = run;
+    bare = std::min(bare, BareRunSeconds(sim.Where, image, c));
   }
   const double roundTrips = blocks + 1.0;  // the header and every block
   std::printf(
