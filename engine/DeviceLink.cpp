@@ -80,13 +80,26 @@ bool TSession::SendToDevice(const std::string& data) {
   } else {
     Window.MemoLogAppend(" MODE NONE  " + StrToHex(data));
   }
-  if (result) {
+  TraceSend(data, result);
+  return result;
+}
+
+// The traces are built only in debug mode: every block passes here, and
+// turning 2 KiB into text costs more than sending it.
+void TSession::TraceSend(const std::string& data, bool sent) {
+  if (!DebugMode) return;
+  if (sent) {
     DebugLog(">>send Char=" + BytesToDisplayText(data));
     DebugLog(">>send Hex =" + StrToHex(data));
   } else {
     DebugLog("! error !   " + StrToHex(data));
   }
-  return result;
+}
+
+void TSession::TraceReceive(const std::string& accepted, size_t count) {
+  if (!DebugMode) return;
+  DebugLog("<<recv   char=" + BytesToDisplayText(accepted) + "     ");
+  DebugLog("<<recv   Hex =" + StrToHex(accepted) + " (" + std::to_string(count) + "byte)");
 }
 
 bool TSession::SendTxBuffer() {
@@ -152,17 +165,16 @@ void TSession::BComRxChar(int count) {
     received.clear();
   }
   RxBuffer += received;
-  DebugLog("<<recv   char=" + BytesToDisplayText(received) + "     ");
-  DebugLog("<<recv   Hex =" + StrToHex(received) + " (" + std::to_string(count) + "byte)");
+  TraceReceive(received, count);
   ParseAnswer();
 }
 
 void TSession::IdUDPServer1UDPRead(const std::string& data, const std::string& remoteIp,
                                    int remotePort) {
   const bool fromDevice = SameUdpHost(remoteIp, UdpTargetIp) && remotePort == UdpTargetPort;
+  // A datagram from anyone else is traced with its size but an empty text.
   const std::string accepted = fromDevice ? data : std::string();
   RxBuffer += accepted;
-  DebugLog("<<recv   char=" + BytesToDisplayText(accepted) + "     ");
-  DebugLog("<<recv   Hex =" + StrToHex(accepted) + " (" + std::to_string(data.size()) + "byte)");
+  TraceReceive(accepted, data.size());
   ParseAnswer();
 }

@@ -99,6 +99,10 @@ class TSession {
 
   void SendWakeUp();
 
+  // Debug-mode traces of the device link.
+  void TraceSend(const std::string& data, bool sent);
+  void TraceReceive(const std::string& accepted, size_t count);
+
   // Answer parsing. mayRunStep is false while a step is already running (the
   // answers held back during a header message box), so no step runs inside it.
   void ParseAnswerForState(bool mayRunStep);
