@@ -24,7 +24,7 @@ bool Record(TParsedArgs& parsed, const std::string& name, std::optional<std::str
 
 }  // namespace
 
-TParsedArgs ParseArgs(const std::vector<std::string>& args, const TOptionSpec& spec) {
+TParsedArgs ParseArgs(const std::vector<std::string>& args, const TKnownOptions& known) {
   TParsedArgs parsed;
   bool operandsOnly = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -39,9 +39,9 @@ TParsedArgs ParseArgs(const std::vector<std::string>& args, const TOptionSpec& s
     }
     const size_t equals = word.find('=');
     const std::string name = word.substr(0, equals);
-    if (spec.Flags.count(name) != 0 && equals == std::string::npos) {
+    if (known.Flags.count(name) != 0 && equals == std::string::npos) {
       if (!Record(parsed, name, std::nullopt)) return parsed;
-    } else if (spec.WithValue.count(name) != 0) {
+    } else if (known.WithValue.count(name) != 0) {
       if (equals != std::string::npos) {
         if (!Record(parsed, name, word.substr(equals + 1))) return parsed;
       } else if (i + 1 < args.size()) {

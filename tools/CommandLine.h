@@ -10,7 +10,7 @@
 // The options a command accepts: those that take a value ("--port TEXT",
 // also written "--port=TEXT") and plain flags ("--yes"). Anything that does
 // not begin with '-' is an operand; "--" makes every later word one.
-struct TOptionSpec {
+struct TKnownOptions {
   std::set<std::string> WithValue;
   std::set<std::string> Flags;
 };
@@ -29,7 +29,7 @@ struct TParsedArgs {
 
 // An option given twice is an error rather than silently the last one: a
 // production script that says --port twice has a mistake in it.
-TParsedArgs ParseArgs(const std::vector<std::string>& args, const TOptionSpec& spec);
+TParsedArgs ParseArgs(const std::vector<std::string>& args, const TKnownOptions& known);
 
 // A whole decimal number within [min, max]; nothing else (no sign, no
 // blanks, no trailing text).

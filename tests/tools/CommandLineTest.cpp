@@ -4,7 +4,7 @@
 
 namespace {
 
-const TOptionSpec kSpec = {{"--port", "-o"}, {"--yes"}};
+const TKnownOptions kSpec = {{"--port", "-o"}, {"--yes"}};
 
 TEST(CommandLine, TakesValuesFlagsAndOperandsInAnyOrder) {
   const auto parsed = ParseArgs({"image.vqf", "--port", "ttyS0", "--yes", "-o=out", "more"}, kSpec);
