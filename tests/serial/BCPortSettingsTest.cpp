@@ -6,20 +6,10 @@
 #include "platform/MainThread.h"
 #include "serial/BCPort.h"
 #include "serial/LineDriver.h"
+#include "tests/serial/ComPortError.h"
 #include "tests/serial/PtyPair.h"
 
 namespace {
-
-// Runs fn and returns the EComPort text it raised ("" when none).
-template <typename F>
-std::string ComPortError(F&& fn) {
-  try {
-    fn();
-  } catch (const EComPort& e) {
-    return e.what();
-  }
-  return "";
-}
 
 const std::string kWhileOpen = "Нельзя менять свойство, пока порт открыт";
 

@@ -6,22 +6,13 @@
 
 #include "platform/MainThread.h"
 #include "serial/BCPort.h"
+#include "tests/serial/ComPortError.h"
 #include "tests/serial/PtyPair.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-template <typename F>
-std::string ComPortError(F&& fn) {
-  try {
-    fn();
-  } catch (const EComPort& e) {
-    return e.what();
-  }
-  return "";
-}
 
 // Bytes 0..255 over and over, so that loss or reordering shows.
 std::string Pattern(size_t size) {
