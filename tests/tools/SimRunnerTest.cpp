@@ -74,9 +74,10 @@ class TPtyPeer : public TPeer {
 
 class SimRunner : public ::testing::TestWithParam<bool> {
  protected:
-  void StartBoard(TDeviceModel::TSettings settings = {}) {
+  void StartBoard(TDeviceModel::TSettings settings = {}, bool once = false) {
     Sim = std::make_unique<TSimRunner>(GetParam() ? OpenPtyLink() : OpenUdpLink("127.0.0.1", 0),
                                        settings);
+    Sim->Once = once;  // read by the serving thread: set before it starts
     Sim->OnLog = [this](const std::string& line) {
       std::lock_guard lock(LogLock);
       Log += line + "\n";
@@ -100,15 +101,15 @@ class SimRunner : public ::testing::TestWithParam<bool> {
     EXPECT_EQ(Peer->Receive(answer.size()), answer) << "after " << EscapeForLog(send);
   }
 
-  std::unique_ptr<TSimRunner> Sim;
-  std::unique_ptr<TPeer> Peer;
+  // The log outlives the runner, whose thread writes it until it stops.
   std::mutex LogLock;
   std::string Log;
+  std::unique_ptr<TSimRunner> Sim;
+  std::unique_ptr<TPeer> Peer;
 };
 
 TEST_P(SimRunner, PlaysAWholeRunAndKeepsWhatItAccepted) {
-  StartBoard();
-  Sim->Once = true;
+  StartBoard({}, true);
   const std::string section = MakeSection("VEQKUFX01106", 4, "abcdefgh", 1);
   const std::string end = MakeSection("VEQENDF00000", 0, "", 1);
   ExpectAnswer("S", "VEQKUFX01105");
