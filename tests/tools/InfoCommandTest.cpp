@@ -1,24 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "engine/FirmwareImage.h"
 #include "engine/ImageScan.h"
 #include "tests/support/TempDir.h"
+#include "tests/tools/CommandRun.h"
 #include "tools/InfoCommand.h"
 
 namespace {
 
-struct TRun {
-  int Status;
-  std::string Out;
-  std::string Err;
-};
-
-TRun Info(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = RunInfoCommand(args, out, err);
-  return {status, out.str(), err.str()};
+TCommandRun Info(const std::vector<std::string>& args) {
+  return RunCommand(RunInfoCommand, args);
 }
 
 std::string Data(size_t size, char seed) {

@@ -1,27 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "engine/FirmwareImage.h"
 #include "engine/ImageScan.h"
 #include "tests/support/TempDir.h"
 #include "tests/tools/ChildProcess.h"
+#include "tests/tools/CommandRun.h"
 #include "tools/InfoCommand.h"
 #include "tools/PackCommand.h"
 
 namespace {
 
-struct TRun {
-  int Status;
-  std::string Out;
-  std::string Err;
-};
-
-TRun Pack(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = RunPackCommand(args, out, err);
-  return {status, out.str(), err.str()};
+TCommandRun Pack(const std::vector<std::string>& args) {
+  return RunCommand(RunPackCommand, args);
 }
 
 std::string Bytes(size_t size, int seed) {
@@ -71,8 +63,8 @@ TEST_F(PackCommand, ChecksumTakesTheBoardsFormAndInfoAcceptsTheImage) {
     EXPECT_TRUE(scan.Ok());
     EXPECT_EQ(scan.BoardKind, BoardKindOf(board));
     EXPECT_EQ(scan.Sections[0].Header.BlockSize, kDefaultPackBlockSize);
-    std::ostringstream out, err;
-    EXPECT_EQ(RunInfoCommand({"--all", Out}, out, err), 0) << out.str();
+    const TCommandRun info = RunCommand(RunInfoCommand, {"--all", Out});
+    EXPECT_EQ(info.Status, 0) << info.Out;
   }
   // CRC-16 for kind 2: the whole checksum word is set, not just its low byte.
   ASSERT_EQ(Pack(Args("OXR_", {Dir.Write("a.bin", Bytes(512, 4))})).Status, 0);
