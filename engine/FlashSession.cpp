@@ -1,6 +1,7 @@
 #include <charconv>
 #include <string>
 
+#include "engine/DeviceDialogue.h"
 #include "engine/DisplayText.h"
 #include "engine/ImageReader.h"
 #include "engine/Session.h"
@@ -24,15 +25,6 @@ const std::string kKufxWakeUp = "3505AABB013BD8";
 const std::string kOxrWakeUp = "7E0009AABBCCD47E";
 const std::string kDefaultWakeUp = "7E7E0009AABBCCD47E";
 const std::string kOxrDeviceIp = "192.168.0.254";
-
-const std::string kProbe = "S";
-const std::string kProgrammingMode = "PROG";
-const std::string kEndCommand(kEndMarker);
-const std::string kReady = "READY";
-const std::string kGet = "GET";
-const std::string kApp = "APP";
-const std::string kWrong = "WRONG";
-const std::string kErr = "ERR";
 
 const std::string kStatusFailed = " Произошла ошибка";
 const std::string kFileReadFailed = "Файл не найден или нет доступа.";

@@ -4,18 +4,10 @@
 #include <stdexcept>
 #include <utility>
 
+#include "engine/DeviceDialogue.h"
 #include "engine/FirmwareImage.h"
 
 namespace {
-
-const std::string kEndCommand(kEndMarker);
-const std::string kProbe = "S";
-const std::string kProgrammingMode = "PROG";
-const std::string kReady = "READY";
-const std::string kGet = "GET";
-const std::string kApp = "APP";
-const std::string kWrong = "WRONG";
-const std::string kErr = "ERR";
 
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
