@@ -6,6 +6,7 @@
 #include "engine/DisplayText.h"
 #include "engine/ImageScan.h"
 #include "engine/Session.h"
+#include "tools/CommandLine.h"
 #include "tools/ConsoleWindow.h"
 
 const char* const kInfoUsage =
@@ -73,35 +74,29 @@ void PrintSections(const TImageScan& scan, std::ostream& out) {
 }  // namespace
 
 int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  bool all = false;
-  std::string path;
-  for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      out << kInfoUsage;
-      return 0;
-    }
-    if (arg == "--all") {
-      all = true;
-    } else if (arg.starts_with("-") || !path.empty()) {
-      err << "veq info: unexpected argument '" << arg << "'\n" << kInfoUsage;
-      return 2;
-    } else {
-      path = arg;
-    }
+  const TParsedArgs parsed = ParseArgs(args, {{}, {"--all", "--help", "-h"}});
+  if (parsed.Error.empty() && parsed.Has("--help")) {
+    out << kInfoUsage;
+    return 0;
   }
-  if (path.empty()) {
-    err << "veq info: no image given\n" << kInfoUsage;
+  std::string error = parsed.Error;
+  if (error.empty() && parsed.Operands.size() != 1)
+    error = parsed.Operands.empty() ? "no image given" : "give one image";
+  if (!error.empty()) {
+    err << "veq info: " << error << '\n' << kInfoUsage;
     return 2;
   }
+  const std::string& path = parsed.Operands.front();
+  const bool all = parsed.Has("--all");
 
   std::ostringstream silentLog;
   TConsoleWindow window(silentLog, err);
   TSession session(window);
-  const std::string error = session.CheckFirmwareFile(path);
+  const std::string checkError = session.CheckFirmwareFile(path);
   out << CaptionForTerminal(window.LabFW) << '\n';
-  if (!all) return error.empty() ? 0 : 1;
+  if (!all) return checkError.empty() ? 0 : 1;
 
   const TImageScan scan = ScanImage(path);
   if (scan.Opened) PrintSections(scan, out);
-  return error.empty() && scan.Ok() ? 0 : 1;
+  return checkError.empty() && scan.Ok() ? 0 : 1;
 }
