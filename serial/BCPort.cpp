@@ -101,6 +101,16 @@ bool SetModemLines(int fd, int lines, bool raise) {
   return device_io::IsNoModemLinesError(errno) || (!raise && device_io::IsDeviceGoneError(errno));
 }
 
+// The transfers do not report the system's error number, but a failed one
+// ends on its failing call, so errno (cleared before the transfer) still
+// holds it. A transfer that ran out of time ends on the non-blocking call
+// that had to wait, or on an interrupted wait: no failure of the device.
+int TransferError(const device_io::TTransfer& transfer) {
+  if (transfer.Complete) return 0;
+  const int err = errno;
+  return err == EAGAIN || err == EWOULDBLOCK || err == EINTR ? 0 : err;
+}
+
 }  // namespace
 
 // The stand-in for the hidden notification window: posted events find out
@@ -247,19 +257,25 @@ void TBComPort::SetTimeouts(const TComTimeouts& value) {
 void TBComPort::OpenDevice() {
   const int fd = open(DevicePath(PortValue).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    if (errno == ENOENT) throw EComPort(kTextNotFound);
-    if (errno == EBUSY || errno == EACCES || errno == EPERM) throw EComPort(kTextBusy);
-    return;  // no device: the settings step that follows reports it
+    const int err = errno;
+    if (err == EBUSY || err == EACCES || err == EPERM) throw EComPort(kTextBusy, err);
+    // Whatever else stops the open (no such path, no device behind it, not
+    // a device at all), the operator has no port there; the number says which.
+    throw EComPort(kTextNotFound, err);
   }
-  // TIOCEXCL refuses other openers, but not root; the lock refuses everyone
-  // who asks for it the same way.
+  // The lock refuses everyone who asks for it the same way, root included.
+  // A lock the file system cannot give is no refusal by another opener.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    if (err == EWOULDBLOCK || err == EBUSY || err == EACCES) {
+      close(fd);
+      throw EComPort(kTextBusy, err);
+    }
+  }
+  // TIOCEXCL also refuses openers that do not lock, but not root. Set only
+  // once the lock is held: the flag belongs to the terminal, and setting or
+  // clearing it for a port someone else holds would change theirs.
   ioctl(fd, TIOCEXCL);
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 &&
-      (errno == EWOULDBLOCK || errno == EBUSY || errno == EACCES)) {
-    ioctl(fd, TIOCNXCL);
-    close(fd);
-    throw EComPort(kTextBusy);
-  }
   DeviceFd = fd;
   device_io::ReadLineErrorCounts(DeviceFd, ErrorBaseline);
 }
@@ -351,23 +367,26 @@ void TBComPort::ApplyBufferSizes() {
   if (!IsOpenValue) return;
   // The kernel sizes its own queues; what is left to check is that there is
   // a device and that the sizes make sense as queue sizes.
-  if (DeviceFd < 0 || fcntl(DeviceFd, F_GETFD) < 0 || InBufSizeValue < 0 || OutBufSizeValue < 0) {
-    throw EComPort(kTextSetupComm);
-  }
+  if (fcntl(DeviceFd, F_GETFD) < 0) throw EComPort(kTextSetupComm, errno);
+  if (InBufSizeValue < 0 || OutBufSizeValue < 0) throw EComPort(kTextSetupComm);
 }
 
 void TBComPort::ApplyLineSettings() {
   if (!IsOpenValue) return;
   const auto setting = LineSetting(BaudRateValue, ByteSizeValue, ParityValue, StopBitsValue);
-  if (DeviceFd < 0 || line_driver::SetLine(DeviceFd, setting) != 0 ||
-      !SetModemLines(DeviceFd, TIOCM_DTR | TIOCM_RTS, true)) {
-    throw EComPort(kTextSetCommState);
+  if (const int err = line_driver::SetLine(DeviceFd, setting); err != 0) {
+    throw EComPort(kTextSetCommState, err);
+  }
+  if (!SetModemLines(DeviceFd, TIOCM_DTR | TIOCM_RTS, true)) {
+    throw EComPort(kTextSetCommState, errno);
   }
 }
 
 void TBComPort::ApplyTimeouts() {
   if (!IsOpenValue) return;
-  if (DeviceFd < 0) throw EComPort(kTextSetCommTimeouts);
+  // The driver has no time-outs of its own to refuse; what is left to check
+  // is that the device is still there.
+  if (fcntl(DeviceFd, F_GETFD) < 0) throw EComPort(kTextSetCommTimeouts, errno);
   TimeoutsInForce = {ToDriverTimeout(TimeoutsValue.ReadInterval()),
                      ToDriverTimeout(TimeoutsValue.ReadTotalMultiplier()),
                      ToDriverTimeout(TimeoutsValue.ReadTotalConstant()),
@@ -394,14 +413,18 @@ int32_t TBComPort::SendBufferAsync(const void* buffer, int32_t count, TPortOpera
   StoreOperationData(odWrite, buffer, count, op);
   op->Transferred = 0;
   op->Failed = false;
+  op->SystemError = 0;
   if (count < 0 || DeviceFd < 0) throw EComPort(kTextWrite);
   const auto deadline = TotalDeadline(TimeoutsInForce.WriteTotalTimeoutMultiplier,
                                       TimeoutsInForce.WriteTotalTimeoutConstant, count);
+  errno = 0;
   const auto transfer = device_io::WriteAll(DeviceFd, static_cast<const char*>(buffer), count,
                                             deadline, MillisecondsPerByte());
-  if (transfer.StartFailed) throw EComPort(kTextWrite);
+  const int err = TransferError(transfer);
+  if (transfer.StartFailed) throw EComPort(kTextWrite, err);
   op->Transferred = transfer.Count;
   op->Failed = !transfer.Complete;
+  op->SystemError = err;
   return transfer.Count;
 }
 
@@ -429,12 +452,16 @@ int32_t TBComPort::ReceiveBufferAsync(void* buffer, int32_t count, TPortOperatio
   op->Direction = odRead;
   op->Transferred = 0;
   op->Failed = false;
+  op->SystemError = 0;
   if (count < 0 || DeviceFd < 0) throw EComPort(kTextRead);
+  errno = 0;
   const auto transfer = device_io::ReadUpTo(DeviceFd, static_cast<char*>(buffer), count,
                                             ReadLimits(TimeoutsInForce, count));
-  if (transfer.StartFailed) throw EComPort(kTextRead);
+  const int err = TransferError(transfer);
+  if (transfer.StartFailed) throw EComPort(kTextRead, err);
   op->Transferred = transfer.Count;
   op->Failed = !transfer.Complete;
+  op->SystemError = err;
   return transfer.Count;
 }
 
@@ -463,7 +490,9 @@ int32_t TBComPort::ReceiveBytes(std::string& data, int32_t count) {
 
 int32_t TBComPort::WaitOperation(TPortOperation* op) {
   if (!op) throw EComPort(kTextAsync);
-  if (op->Failed) throw EComPort(op->Direction == odRead ? kTextRead : kTextWrite);
+  if (op->Failed) {
+    throw EComPort(op->Direction == odRead ? kTextRead : kTextWrite, op->SystemError);
+  }
   return op->Transferred;
 }
 
@@ -471,7 +500,9 @@ int32_t TBComPort::WaitOperation(TPortOperation* op) {
 
 int32_t TBComPort::QueuedInputCount() {
   int count = 0;
-  if (device_io::QueuedInputBytes(DeviceFd, count) != 0) throw EComPort(kTextClearCommError);
+  if (const int err = device_io::QueuedInputBytes(DeviceFd, count); err != 0) {
+    throw EComPort(kTextClearCommError, err);
+  }
   // Like the status call it stands for, asking clears the error state.
   device_io::ReadLineErrorCounts(DeviceFd, ErrorBaseline);
   return count;
@@ -479,7 +510,9 @@ int32_t TBComPort::QueuedInputCount() {
 
 TComErrors TBComPort::ClearErrors() {
   device_io::TLineErrorCounts now;
-  if (device_io::ReadLineErrorCounts(DeviceFd, now) != 0) throw EComPort(kTextClearCommError);
+  if (const int err = device_io::ReadLineErrorCounts(DeviceFd, now); err != 0) {
+    throw EComPort(kTextClearCommError, err);
+  }
   TComErrors errors;
   if (now.Frame != ErrorBaseline.Frame) errors.Include(ceFrame);
   if (now.Parity != ErrorBaseline.Parity && ParityValue != paNone) errors.Include(ceRxParity);
@@ -493,8 +526,9 @@ TComErrors TBComPort::ClearErrors() {
 TLineSignals TBComPort::LineSignals() {
   int status = 0;
   if (ioctl(DeviceFd, TIOCMGET, &status) != 0) {
-    if (device_io::IsNoModemLinesError(errno)) return {};
-    throw EComPort(kTextModemStatus);
+    const int err = errno;
+    if (device_io::IsNoModemLinesError(err)) return {};
+    throw EComPort(kTextModemStatus, err);
   }
   TLineSignals signals;
   if (status & TIOCM_CTS) signals.Include(lsCTS);
@@ -505,17 +539,17 @@ TLineSignals TBComPort::LineSignals() {
 }
 
 void TBComPort::SetDTRLine(bool state) {
-  if (!SetModemLines(DeviceFd, TIOCM_DTR, state)) throw EComPort(kTextEscape);
+  if (!SetModemLines(DeviceFd, TIOCM_DTR, state)) throw EComPort(kTextEscape, errno);
 }
 
 void TBComPort::SetRTSLine(bool state) {
-  if (!SetModemLines(DeviceFd, TIOCM_RTS, state)) throw EComPort(kTextEscape);
+  if (!SetModemLines(DeviceFd, TIOCM_RTS, state)) throw EComPort(kTextEscape, errno);
 }
 
 void TBComPort::AbortTransfers() {
   // Every transfer completes (or fails) inside the call that started it, so
   // nothing is ever pending here; what remains is that the device is there.
-  if (fcntl(DeviceFd, F_GETFL) < 0) throw EComPort(kTextPurgeComm);
+  if (fcntl(DeviceFd, F_GETFL) < 0) throw EComPort(kTextPurgeComm, errno);
 }
 
 // --- Events ---

@@ -13,7 +13,8 @@
 // The serial port component: line settings as properties, exclusive open of
 // the device, blocking and "asynchronous" writes and reads, and an event
 // thread that reports received characters, by default on the main thread.
-// Every failure is an EComPort with a fixed operator text.
+// Every failure is an EComPort with a fixed operator text and the system's
+// error number.
 
 enum TBaudRate : uint8_t {
   br110,
@@ -108,9 +109,17 @@ using TComErrorEvent = std::function<void(TBComPort* Sender, TComErrors Errors)>
 using TRxCharEvent = std::function<void(TBComPort* Sender, int Count)>;
 using TNotifyEvent = std::function<void(TBComPort* Sender)>;
 
+// The operator text stays fixed whatever the cause; the system's error number
+// of the call that failed (0 when no system call failed) travels beside it so
+// that callers can tell the operator why.
 class EComPort : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EComPort(const std::string& text, int systemError = 0)
+      : std::runtime_error(text), SystemErrorValue(systemError) {}
+  int SystemError() const { return SystemErrorValue; }
+
+ private:
+  int SystemErrorValue;
 };
 
 // The time-outs of one port, in milliseconds; a negative value means "no
@@ -169,6 +178,7 @@ struct TPortOperation {
   int32_t DataSize = 0;
   int32_t Transferred = 0;  // bytes moved by the last transfer
   bool Failed = false;      // the last transfer failed or ran out of time
+  int SystemError = 0;      // why it failed; 0 when it ran out of time
 };
 
 void NewPortOperation(TPortOperation*& op);
