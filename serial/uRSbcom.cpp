@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -49,9 +50,26 @@ TPortOperation*& SharedOperationSlot() {
   return operation;
 }
 
+// What a failed Open raised, as the caller's cause. A port failure without a
+// system error number (a setting refused) is told by its own text; a thread
+// that could not start says nothing about the port, so only its number.
+TPortOpenFailure CauseOfFailedOpen() {
+  try {
+    throw;
+  } catch (const EComPort& e) {
+    const int err = e.SystemError();
+    return {err, err != 0 ? OpenFailureCause(err) : e.what()};
+  } catch (const std::system_error& e) {
+    return {e.code().value(), SystemErrorCause(e.code().value())};
+  } catch (const std::exception& e) {
+    return {0, e.what()};
+  }
+}
+
 bool OpenPort(TBComPort& port, const std::string& portText, const std::string& baudText,
               const std::string& dataBitsText, const std::string& parityText,
-              const std::string& stopBitsText, const TWarningBox& showWarning) {
+              const std::string& stopBitsText, const TWarningBox& showWarning,
+              TPortOpenFailure* failure) {
   // A port that fails to close is reopened anyway; that failure says nothing
   // the open below will not say better.
   if (port.IsOpen()) {
@@ -61,11 +79,15 @@ bool OpenPort(TBComPort& port, const std::string& portText, const std::string& b
     }
   }
   ApplyPortSettings(port, portText, baudText, dataBitsText, parityText, stopBitsText);
-  // The operator is told in one text why ever the open failed.
+  // The operator is told in one text why ever the open failed; the cause
+  // goes to the caller.
+  TPortOpenFailure cause;
   try {
     port.Open();
   } catch (const std::exception&) {
+    cause = CauseOfFailedOpen();
   }
+  if (failure) *failure = cause;
   const bool opened = port.IsOpen();
   if (!opened && showWarning) showWarning(port.Port() + " не удалось открыть.");
   if (port.Tag() == 1) {
@@ -129,9 +151,10 @@ void ApplyPortSettings(TBComPort& port, const std::string& portText, const std::
 bool OpenClosePort(TBComPort& port, uint8_t open, const std::string& portText,
                    const std::string& baudText, const std::string& dataBitsText,
                    const std::string& parityText, const std::string& stopBitsText,
-                   const TWarningBox& showWarning) {
+                   const TWarningBox& showWarning, TPortOpenFailure* failure) {
   if (open == 1) {
-    return OpenPort(port, portText, baudText, dataBitsText, parityText, stopBitsText, showWarning);
+    return OpenPort(port, portText, baudText, dataBitsText, parityText, stopBitsText, showWarning,
+                    failure);
   }
   return ClosePort(port, showWarning);
 }

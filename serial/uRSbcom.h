@@ -5,6 +5,7 @@
 #include <string>
 
 #include "serial/BCPort.h"
+#include "serial/OpenFailure.h"
 
 // The text forms of the line settings as the COM panel shows them, and the
 // opening and closing of a port with the operator told when that fails.
@@ -32,11 +33,13 @@ void ApplyPortSettings(TBComPort& port, const std::string& portText, const std::
 using TWarningBox = std::function<void(const std::string& text)>;
 
 // open == 1: (re)opens the port with the five texts; any other value closes
-// it. Failures are told through showWarning; returns whether it worked.
+// it. Failures are told through showWarning; returns whether it worked. The
+// warning names only the port; an open also stores its cause in failure
+// (when given), or clears it when the port opened.
 bool OpenClosePort(TBComPort& port, uint8_t open, const std::string& portText,
                    const std::string& baudText, const std::string& dataBitsText,
                    const std::string& parityText, const std::string& stopBitsText,
-                   const TWarningBox& showWarning);
+                   const TWarningBox& showWarning, TPortOpenFailure* failure = nullptr);
 
 // The operation record kept for a port whose Tag is 1 while OpenClosePort
 // has it open; none otherwise.

@@ -1,12 +1,17 @@
 #include "serial/uRSbcom.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/MainThread.h"
 #include "tests/serial/PtyPair.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -78,11 +83,30 @@ TEST(SettingTexts, ApplyPortSettingsStoresEveryText) {
   EXPECT_EQ(port.StopBits(), sb2);
 }
 
+TEST(OpenFailureCause, WordsTheSystemsNumberWithoutThePort) {
+  const struct {
+    int SystemError;
+    std::string Cause;
+  } cases[] = {
+      {ENOENT, "нет такого порта"},
+      {ENODEV, "нет такого порта"},
+      {ENXIO, "нет такого порта"},
+      {EACCES, "нет прав доступа к порту"},
+      {EPERM, "нет прав доступа к порту"},
+      {EBUSY, "порт занят другой программой"},
+      {EWOULDBLOCK, "порт занят другой программой"},
+      {EIO, "системная ошибка " + std::to_string(EIO) + " (" + std::strerror(EIO) + ")"},
+      {EISDIR, "системная ошибка " + std::to_string(EISDIR) + " (" + std::strerror(EISDIR) + ")"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(OpenFailureCause(c.SystemError), c.Cause) << c.SystemError;
+}
+
 class OpenClosePortTest : public ::testing::Test {
  protected:
   void SetUp() override { platform::SetMainThread(); }
   bool OpenWith(const std::string& portText, const std::string& baud = "115200") {
-    return OpenClosePort(Port, 1, portText, baud, "8", "none", "1", Warn);
+    return OpenClosePort(Port, 1, portText, baud, "8", "none", "1", Warn, &Failure);
   }
   bool CloseIt(uint8_t flag = 0) {
     return OpenClosePort(Port, flag, "ignored", "x", "x", "x", "x", Warn);
@@ -91,6 +115,7 @@ class OpenClosePortTest : public ::testing::Test {
   TBComPort Port;
   std::vector<std::string> Warnings;
   TWarningBox Warn = [this](const std::string& text) { Warnings.push_back(text); };
+  TPortOpenFailure Failure{-1, "not set"};
 };
 
 TEST_F(OpenClosePortTest, OpensWithTheTextsAndClosesWithoutWords) {
@@ -121,11 +146,44 @@ TEST_F(OpenClosePortTest, FailedOpenShowsThePortTextOnly) {
   EXPECT_FALSE(Port.IsOpen());
 }
 
+TEST_F(OpenClosePortTest, MissingPortGivesItsCauseBesideTheSameWarning) {
+  EXPECT_FALSE(OpenWith("veq-missing-port"));
+  EXPECT_EQ(Failure.SystemError, ENOENT);
+  EXPECT_EQ(Failure.Cause, "нет такого порта");
+  EXPECT_EQ(Warnings, std::vector<std::string>{"veq-missing-port не удалось открыть."});
+  // An open that works leaves no cause behind.
+  ASSERT_TRUE(OpenWith(Line.SlavePath()));
+  EXPECT_EQ(Failure.SystemError, 0);
+  EXPECT_EQ(Failure.Cause, "");
+}
+
 TEST_F(OpenClosePortTest, BusyPortShowsTheSameWarning) {
   TBComPort other;
   other.SetPort(Line.SlavePath());
   ASSERT_TRUE(other.Open());
   EXPECT_FALSE(OpenWith(Line.SlavePath()));
+  EXPECT_EQ(Warnings, std::vector<std::string>{Line.SlavePath() + " не удалось открыть."});
+  EXPECT_TRUE(Failure.SystemError == EWOULDBLOCK || Failure.SystemError == EBUSY)
+      << Failure.SystemError;
+  EXPECT_EQ(Failure.Cause, "порт занят другой программой");
+}
+
+TEST_F(OpenClosePortTest, PortWithoutAccessGivesThePermissionCause) {
+  if (geteuid() == 0) GTEST_SKIP() << "root opens a device whatever its mode";
+  TTempDir dir;
+  const std::string path = dir.Write("ttyVEQ", "");
+  ASSERT_EQ(chmod(path.c_str(), 0), 0);
+  EXPECT_FALSE(OpenWith(path));
+  EXPECT_EQ(Failure.SystemError, EACCES);
+  EXPECT_EQ(Failure.Cause, "нет прав доступа к порту");
+  EXPECT_EQ(Warnings, std::vector<std::string>{path + " не удалось открыть."});
+}
+
+TEST_F(OpenClosePortTest, FailureWithoutASystemNumberGivesThePortsOwnText) {
+  Port.SetInBufSize(-2);  // refused at open, before any system call fails
+  EXPECT_FALSE(OpenWith(Line.SlavePath()));
+  EXPECT_EQ(Failure.SystemError, 0);
+  EXPECT_EQ(Failure.Cause, "Ошибка функции SetupComm");
   EXPECT_EQ(Warnings, std::vector<std::string>{Line.SlavePath() + " не удалось открыть."});
 }
 
