@@ -16,7 +16,12 @@ bool TSerialAdapter::OpenClosePort(bool open, const std::string& port, const std
                                    const std::string& stopBits) {
   return ::OpenClosePort(
       Port, open ? 1 : 0, port, baud, dataBits, parity, stopBits,
-      [this](const std::string& text) { Window.MessageBox(TMessageKind::Warning, text); });
+      [this](const std::string& text) { Window.MessageBox(TMessageKind::Warning, text); },
+      &LastFailure);
+}
+
+TOpenFailure TSerialAdapter::LastOpenFailure() const {
+  return {LastFailure.SystemError, LastFailure.Cause};
 }
 
 std::string TSerialAdapter::PortSettingsText() {

@@ -6,6 +6,7 @@
 #include "engine/Transports.h"
 #include "engine/WindowMembers.h"
 #include "serial/BCPort.h"
+#include "serial/OpenFailure.h"
 
 // Binds the device link's serial needs to the port component and its text
 // forms: opening failures are told through the window's warning box, and the
@@ -20,6 +21,7 @@ class TSerialAdapter : public ISerialTransport {
   bool OpenClosePort(bool open, const std::string& port, const std::string& baud,
                      const std::string& dataBits, const std::string& parity,
                      const std::string& stopBits) override;
+  TOpenFailure LastOpenFailure() const override;
   std::string PortSettingsText() override;
   bool IsOpen() override { return Port.IsOpen(); }
   int SendBytes(const std::string& data) override { return Port.SendBytes(data); }
@@ -30,4 +32,5 @@ class TSerialAdapter : public ISerialTransport {
  private:
   TBComPort& Port;
   IWindowMembers& Window;
+  TPortOpenFailure LastFailure;  // of the last open; empty once one worked
 };

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
+#include <vector>
 
 #include "engine/Session.h"
 #include "platform/MainLoop.h"
@@ -51,6 +54,36 @@ TEST_F(SerialAdapterTest, FailedOpenIsToldInTheWindowsWarningBox) {
   ASSERT_EQ(Window.Messages.size(), 1u);
   EXPECT_EQ(Window.Messages[0].Kind, TMessageKind::Warning);
   EXPECT_EQ(Window.Messages[0].Text, "veq-missing-port не удалось открыть.");
+}
+
+TEST_F(SerialAdapterTest, EachOpenLeavesItsCauseForTheEngine) {
+  TBComPort holder;
+  holder.SetPort(Line.SlavePath());
+  ASSERT_TRUE(holder.Open());
+  const struct {
+    std::string Port;
+    std::vector<int> SystemErrors;  // busy: refused by the lock or by the terminal
+    std::string Cause;
+  } refusals[] = {
+      {"veq-missing-port", {ENOENT}, "нет такого порта"},
+      {Line.SlavePath(), {EWOULDBLOCK, EBUSY}, "порт занят другой программой"},
+  };
+  for (const auto& c : refusals) {
+    Window.Messages.clear();
+    EXPECT_FALSE(Adapter.OpenClosePort(true, c.Port, "9600", "8", "none", "1")) << c.Port;
+    const TOpenFailure failure = Adapter.LastOpenFailure();
+    EXPECT_NE(std::find(c.SystemErrors.begin(), c.SystemErrors.end(), failure.SystemError),
+              c.SystemErrors.end())
+        << c.Port << ": " << failure.SystemError;
+    EXPECT_EQ(failure.Cause, c.Cause) << c.Port;
+    ASSERT_EQ(Window.Messages.size(), 1u) << c.Port;
+    EXPECT_EQ(Window.Messages[0].Text, c.Port + " не удалось открыть.");
+  }
+  // Once the holder lets go the open works and no cause is left over.
+  holder.Close();
+  ASSERT_TRUE(Adapter.OpenClosePort(true, Line.SlavePath(), "9600", "8", "none", "1"));
+  EXPECT_EQ(Adapter.LastOpenFailure().SystemError, 0);
+  EXPECT_EQ(Adapter.LastOpenFailure().Cause, "");
 }
 
 TEST_F(SerialAdapterTest, ReceivedBytesReachTheSessionOnTheMainThread) {

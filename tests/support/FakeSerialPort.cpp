@@ -1,6 +1,7 @@
 #include "tests/support/FakeSerialPort.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <stdexcept>
 
 bool TFakeSerialPort::OpenClosePort(bool open, const std::string& port, const std::string& baud,
@@ -11,11 +12,16 @@ bool TFakeSerialPort::OpenClosePort(bool open, const std::string& port, const st
     return true;
   }
   OpenTexts = {port, baud, dataBits, parity, stopBits};
+  LastFailure = RefuseOpen ? TOpenFailure{ENOENT, "нет такого порта"} : TOpenFailure{};
   if (RefuseOpen) return false;
   Baud = std::atoi(baud.c_str());
   Opened = true;
   DriverQueue.clear();
   return true;
+}
+
+TOpenFailure TFakeSerialPort::LastOpenFailure() const {
+  return LastFailure;
 }
 
 std::string TFakeSerialPort::PortSettingsText() {

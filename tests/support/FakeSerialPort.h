@@ -27,6 +27,8 @@ class TFakeSerialPort : public ISerialTransport {
   bool OpenClosePort(bool open, const std::string& port, const std::string& baud,
                      const std::string& dataBits, const std::string& parity,
                      const std::string& stopBits) override;
+  // A refused open tells why as a missing port would.
+  TOpenFailure LastOpenFailure() const override;
   std::string PortSettingsText() override;
   bool IsOpen() override { return Opened; }
   int SendBytes(const std::string& data) override;
@@ -69,6 +71,7 @@ class TFakeSerialPort : public ISerialTransport {
   TVirtualClock& Clock;
   TDeviceModel& Device;
   bool Opened = false;
+  TOpenFailure LastFailure;
   std::vector<TDeviceModel::TAnswer> InFlight;
   std::string DriverQueue;
 };
