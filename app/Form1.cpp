@@ -136,12 +136,8 @@ void TForm1::InitMainForm() {
   SetLabFWCaption("");
   FillPortList();
   cbComN->setCurrentIndex(0);
+  // The session was made idle, with no device and no trace, a moment ago.
   LoadSettings(*this);
-  Session.SessionState = 0;
-  Session.FileOpen = false;
-  Session.RxBuffer.clear();
-  Session.DeviceId.clear();
-  Session.DebugMode = false;
 }
 
 void TForm1::FillPortList() {
@@ -165,18 +161,16 @@ void TForm1::Timer1Tick() {
 
 void TForm1::StartClicked() {
   Session.ButStartClick();
-  // The run's total is taken once, from the image that Start has opened.
-  RunImage = Session.SessionState == 5 ? ScanImage(Text(TTextControl::EditFileName)) : TImageScan{};
   UpdateProgress();
 }
 
 void TForm1::UpdateProgress() {
-  if (Session.SessionState != 5) {
+  if (Session.State() != TSessionState::Writing) {
     ShowProgress(0, 0);
     return;
   }
-  ShowProgress(RunImage.BlocksSentBefore(Session.SectionIndex, Session.BlockIndex),
-               RunImage.DataBlocks);
+  const TProgress progress = Session.Progress();
+  ShowProgress(progress.Done.Blocks, progress.Total.Blocks);
 }
 
 void TForm1::ShowProgress(uint64_t blocksWritten, uint64_t totalBlocks) {
@@ -330,7 +324,9 @@ void TForm1::FormClose() {
 void TForm1::rbComClick() {
   PanelCOM->setVisible(rbCom->isChecked());
   PanelUDP->setVisible(rbUDP->isChecked());
-  Session.SelectedMode = rbCom->isChecked() ? 0 : rbUDP->isChecked() ? 1 : 3;
+  Session.SelectLink(rbCom->isChecked()   ? TLinkMode::Serial
+                     : rbUDP->isChecked() ? TLinkMode::Udp
+                                          : TLinkMode::None);
   // Both panels follow the mode box in the window's stack, and a hidden one
   // takes no room, so the visible one sits directly under the mode box.
 }
@@ -379,7 +375,7 @@ void TForm1::ButVportClick() {
 }
 
 void TForm1::ButConnectMouseDown(Qt::KeyboardModifiers modifiers) {
-  if (modifiers & Qt::ShiftModifier) Session.DebugMode = true;
+  if (modifiers & Qt::ShiftModifier) Session.EnableDebugMode();
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -7,7 +7,6 @@
 #include <memory>
 #include <string>
 
-#include "engine/ImageScan.h"
 #include "engine/Session.h"
 #include "engine/WindowMembers.h"
 
@@ -149,7 +148,5 @@ class TForm1 : public QWidget, public IWindowMembers {
 
   std::string IniPath_;
   std::string StartDir_;
-  // The image of the current writing run, scanned at Start for its block count.
-  TImageScan RunImage;
   std::unique_ptr<TWindowTransports> Transports;
 };

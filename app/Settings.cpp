@@ -38,22 +38,23 @@ void LoadImagePath(TForm1& form, const std::string& ini) {
 }
 
 void LoadUdpKeys(TForm1& form, const std::string& ini) {
-  TSession& session = form.Session;
-  session.UdpTargetIp = platform::GetProfileString(ini, "UDP", "UDP_IP", "192.168.0.254");
+  TUdpSettings udp;
+  udp.TargetIp = platform::GetProfileString(ini, "UDP", "UDP_IP", "192.168.0.254");
   // Ports are stored as 16-bit numbers: only the low 16 bits of what is read count.
-  session.UdpTargetPort = uint16_t(platform::GetProfileInt(ini, "UDP", "UDP_Port", 1001));
-  session.UdpServerPort = uint16_t(platform::GetProfileInt(ini, "UDP", "UDP_SRV_Port", 12345));
-  form.SetText(TTextControl::EditIP, session.UdpTargetIp);
-  form.EditPort->setText(QString::number(session.UdpTargetPort));
+  udp.TargetPort = uint16_t(platform::GetProfileInt(ini, "UDP", "UDP_Port", 1001));
+  udp.ServerPort = uint16_t(platform::GetProfileInt(ini, "UDP", "UDP_SRV_Port", 12345));
+  form.Session.ConfigureUdp(udp);
+  form.SetText(TTextControl::EditIP, udp.TargetIp);
+  form.EditPort->setText(QString::number(udp.TargetPort));
 }
 
 void LoadMode(TForm1& form, const std::string& ini) {
-  form.Session.SelectedMode = uint8_t(platform::GetProfileInt(ini, "UDP", "Mode_Checked", 0));
+  const auto mode = TLinkMode(uint8_t(platform::GetProfileInt(ini, "UDP", "Mode_Checked", 0)));
+  form.Session.SelectLink(mode);
   // Checking a button runs the mode handler, which shows the matching panel;
   // any other value leaves both unchecked and the serial panel as designed.
-  const uint8_t mode = form.Session.SelectedMode;
-  TForm1::SetRadioChecked(form.rbUDP, mode == 1);
-  TForm1::SetRadioChecked(form.rbCom, mode == 0);
+  TForm1::SetRadioChecked(form.rbUDP, mode == TLinkMode::Udp);
+  TForm1::SetRadioChecked(form.rbCom, mode == TLinkMode::Serial);
 }
 
 void LoadBounds(TForm1& form, const std::string& ini) {
@@ -91,15 +92,15 @@ void LoadSettings(TForm1& form) {
 }
 
 void SaveSettings(TForm1& form) {
-  const TSession& session = form.Session;
+  const TUdpSettings udp = form.Session.UdpSettings();
   platform::TProfile profile;
   for (const TTextKey& key : kComKeys)
     profile.Set("COM", key.Key, form.Text(key.Control));
   // What the field shows now, which Disconnect may still change afterwards.
   profile.Set("UDP", "UDP_IP", form.Text(TTextControl::EditIP));
-  profile.Set("UDP", "UDP_Port", std::to_string(session.UdpTargetPort));
-  profile.Set("UDP", "UDP_SRV_Port", std::to_string(session.UdpServerPort));
-  profile.Set("UDP", "Mode_Checked", std::to_string(session.SelectedMode));
+  profile.Set("UDP", "UDP_Port", std::to_string(udp.TargetPort));
+  profile.Set("UDP", "UDP_SRV_Port", std::to_string(udp.ServerPort));
+  profile.Set("UDP", "Mode_Checked", std::to_string(int(form.Session.SelectedLink())));
   profile.Set("File", "Path", form.Text(TTextControl::EditFileName));
   profile.Set("Form", "Width", std::to_string(form.width()));
   profile.Set("Form", "Height", std::to_string(form.height()));

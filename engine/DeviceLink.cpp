@@ -67,9 +67,9 @@ bool TSession::ComSend(const std::string& data) {
 
 bool TSession::SendToDevice(const std::string& data) {
   bool result = true;
-  if (LinkMode == 0 && BCom != nullptr) {
+  if (LinkMode == TLinkMode::Serial && BCom != nullptr) {
     result = ComSend(data);
-  } else if (LinkMode == 1 && IdUDPServer1 != nullptr) {
+  } else if (LinkMode == TLinkMode::Udp && IdUDPServer1 != nullptr) {
     // A datagram that cannot go out is not the operator's concern here; the
     // session notices the missing answer.
     try {

@@ -29,6 +29,7 @@ const std::string kOxrDeviceIp = "192.168.0.254";
 const std::string kStatusFailed = " Произошла ошибка";
 const std::string kFileReadFailed = "Файл не найден или нет доступа.";
 const std::string kSuccess = "Успешно. Устройство перезагружается.";
+const std::string kImageUnreadable = "файл образа не читается";
 
 std::string TimeoutLine() {
   return "Timeout. Устройство не ответило. " + std::to_string(kAnswerTimeLimitMs / 1000) + " сек";
@@ -37,6 +38,17 @@ std::string TimeoutLine() {
 std::string OversizedBlockText(int32_t sectionIndex, int32_t blockSize) {
   return "Раздел " + std::to_string(sectionIndex) + ": размер блока " + std::to_string(blockSize) +
          " байт больше допустимого (" + std::to_string(kMaxBlockSize) + "). Запись прервана.";
+}
+
+// 120000 -> "120 сек", 300 -> "0.3 сек".
+std::string SecondsText(uint32_t milliseconds) {
+  std::string number = std::to_string(milliseconds / 1000);
+  if (milliseconds % 1000 != 0) {
+    std::string fraction = std::to_string(1000 + milliseconds % 1000).substr(1);
+    fraction.erase(fraction.find_last_not_of('0') + 1);
+    number += "." + fraction;
+  }
+  return number + " сек";
 }
 
 std::string LinkFailureLine(const std::exception& failure) {
@@ -55,19 +67,40 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// Characters 10..12 of an identity as a number, -1 when they are none.
+int32_t VersionIn(const std::string& text) {
+  if (text.size() < kFileIdSize) return -1;
+  const char* first = text.data() + 9;
+  const char* last = text.data() + kFileIdSize;
+  int32_t version = 0;
+  const auto [end, error] = std::from_chars(first, last, version);
+  return error == std::errc() && end == last ? version : -1;
+}
+
+std::string VersionQuestion(int32_t fileVersion, int32_t boardVersion) {
+  return "Внимание!\rПрограммная версия в файле прошивки: " + std::to_string(fileVersion) + "\r" +
+         "Программная версия платы: " + std::to_string(boardVersion) + "\r" +
+         "Вы действительно хотите продолжить?";
+}
+
 }  // namespace
 
 // --- Operator commands ---
 
 void TSession::ButConnectClick() {
+  RunEnd = {};
+  SearchTime = 0;
   SavedIp = Window.Text(TTextControl::EditIP);
   LinkMode = SelectedMode;
-  const bool opened = LinkMode == 0 ? OpenComLink() : OpenUdpLink();
-  if (!opened) return;
+  const bool opened = LinkMode == TLinkMode::Serial ? OpenComLink() : OpenUdpLink();
+  if (!opened) {
+    NoteOpenFailure();
+    return;
+  }
   Window.MemoLogClear();
   DebugLog("Debug mode");
   UpdateConnectButtons();
-  SessionState = 1;
+  SessionState = TSessionState::Searching;
   Window.SetTimer1Interval(kSearchIntervalMs);
   Window.SetLabProgCaption(" Выключите и включите устройство.");
   Window.MemoLogAppend("Ожидание...");
@@ -79,6 +112,18 @@ void TSession::ButConnectClick() {
     return;
   }
   Window.Sleep(kWakeUpSettleMs);
+}
+
+// The open has told the operator in its own box; the cause, when the port
+// knows it, goes to the log beside it.
+void TSession::NoteOpenFailure() {
+  RunEnd.Outcome = TRunOutcome::LinkFailure;
+  RunEnd.AlreadyShown = true;
+  if (LinkMode != TLinkMode::Serial || BCom == nullptr) return;
+  const TOpenFailure failure = BCom->LastOpenFailure();
+  RunEnd.Detail = failure.Cause;
+  RunEnd.SystemError = failure.SystemError;
+  if (!failure.Cause.empty()) Window.MemoLogAppend("Причина: " + failure.Cause + ".");
 }
 
 void TSession::SendWakeUp() {
@@ -114,11 +159,15 @@ void TSession::ButStartClick() {
     return;
   }
   FileOpen = true;
+  RunImage = ScanImage(path);
+  SentSection = 0;
+  SentBlock = 0;
+  RunEnd = {};
   Window.SetTimer1Interval(kWritingIntervalMs);
   RxBuffer.clear();
   EndMarkerSeen = false;
   AnswerReceived = true;
-  SessionState = 5;
+  SessionState = TSessionState::Writing;
   BlockIndex = 0;
   SectionIndex = 0;
   Window.MemoLogAppend("Начало записи...");
@@ -128,7 +177,9 @@ void TSession::ButStartClick() {
 void TSession::ButDisconnectClick() {
   // Idle from the start: closing a link still serves the receive events that
   // are queued, and a late "GET" must not send the next block meanwhile.
-  SessionState = 0;
+  if (SessionState != TSessionState::Idle) {
+    EndRun(TRunOutcome::Disconnected, {}, true);
+  }
   Window.Sleep(kBeforeEndCommandMs);
   try {
     SendToDevice(kEndCommand);
@@ -142,11 +193,27 @@ void TSession::ButDisconnectClick() {
   UpdateConnectButtons();
   CloseFirmwareFile();
   Window.MemoLogAppend("Отключено.");
-  LinkMode = 3;
+  LinkMode = TLinkMode::None;
+}
+
+void TSession::EndRun(TRunOutcome outcome, std::string detail, bool alreadyShown) {
+  // The first ending of a run is the one it had; what follows it (the
+  // Disconnect after a refusal, an end command that cannot be sent) is not.
+  if (RunEnd.Outcome == TRunOutcome::None) {
+    RunEnd.Outcome = outcome;
+    RunEnd.Writing = SessionState == TSessionState::Writing;
+    RunEnd.Section = SentSection;
+    RunEnd.Block = SentBlock;
+    RunEnd.BlockCount = SentBlock > 0 ? BlockCount : 0;
+    RunEnd.AtEndMarker = EndMarkerSeen && SentBlock == 0;
+    RunEnd.Detail = std::move(detail);
+    RunEnd.AlreadyShown = alreadyShown;
+  }
+  SessionState = TSessionState::Idle;
 }
 
 void TSession::EndSessionOnLinkFailure(const std::exception& failure) {
-  SessionState = 0;
+  EndRun(TRunOutcome::LinkFailure, failure.what());
   if (LinkFailureReported) return;
   LinkFailureReported = true;
   Window.MemoLogAppend(LinkFailureLine(failure));
@@ -169,33 +236,39 @@ void TSession::Timer1Timer() {
 
 void TSession::RunStateStep() {
   switch (SessionState) {
-    case 0:
+    case TSessionState::Idle:
       IdleStep();
       break;
-    case 1:
-      SendToDevice(kProbe);
+    case TSessionState::Searching:
+      CountSearchTime();
+      if (SessionState == TSessionState::Searching) SendToDevice(kProbe);
       break;
-    case 2:
+    case TSessionState::Found:
       SendToDevice(kProgrammingMode);
-      SessionState = 3;
+      SessionState = TSessionState::ProgSent;
       break;
-    case 3:
+    case TSessionState::ProgSent:
+      CountSearchTime();
       if (Window.ButtonEnabled(TButton::ButStart))
         Window.SetButtonEnabled(TButton::ButStart, false);
       break;
-    case 4:
+    case TSessionState::Ready:
       Window.SetButtonEnabled(TButton::ButStart, true);
       break;
-    case 5:
+    case TSessionState::Writing:
       if (AnswerReceived) {
         BlockStep();
       } else {
         WaitStep();
       }
       break;
-    default:
-      break;
   }
+}
+
+void TSession::CountSearchTime() {
+  if (SearchLimitMs == 0) return;
+  SearchTime += Window.Timer1Interval();
+  if (SearchTime >= SearchLimitMs) EndRun(TRunOutcome::NotFound, SecondsText(SearchLimitMs));
 }
 
 void TSession::IdleStep() {
@@ -215,9 +288,11 @@ void TSession::BlockStep() {
 // False when the session has ended and nothing is to be sent.
 bool TSession::ReadHeader() {
   if (!ReadFileBlock(kSectionHeaderSize, true)) {
-    SessionState = 0;
+    EndRun(TRunOutcome::ImageFault, kImageUnreadable);
     return false;
   }
+  CurrentHeader = ParseSectionHeader(
+      {reinterpret_cast<const char*>(TxBuffer.data()), kSectionHeaderSize});
   BlockSize = kSectionHeaderSize;
   BlockCount = 2;
   if (!CheckSectionHeader()) return false;
@@ -246,7 +321,7 @@ bool TSession::ReadBlock() {
     }
   }
   if (!ReadFileBlock(BlockSize, true)) {
-    SessionState = 0;
+    EndRun(TRunOutcome::ImageFault, kImageUnreadable);
     return false;
   }
   Window.SetLabProgCaption(" Запись...");
@@ -254,6 +329,8 @@ bool TSession::ReadBlock() {
 }
 
 void TSession::SendCurrentBlock() {
+  SentSection = SectionIndex;
+  SentBlock = BlockIndex;
   if (SendTxBuffer()) {
     RxBuffer.clear();
     if (SectionIndex <= 1) {
@@ -269,10 +346,16 @@ void TSession::SendCurrentBlock() {
   }
   AnswerReceived = false;
   WaitTime = 0;
+  if (SentBlock == 0 && OnSectionHeaderSent) OnSectionHeaderSent();
 }
 
 void TSession::EndSession() {
-  SessionState = 0;
+  if (EndMarkerSeen) {
+    EndRun(TRunOutcome::Written, {}, true);
+  } else {
+    EndRun(TRunOutcome::ImageFault, "в образе нет маркера конца, раздел " +
+                                        std::to_string(SectionIndex) + " пуст");
+  }
   CloseFirmwareFile();
   if (EndMarkerSeen) {
     Window.MemoLogAppend(kSuccess);
@@ -281,7 +364,10 @@ void TSession::EndSession() {
 }
 
 void TSession::RefuseOversizedBlock() {
-  SessionState = 0;
+  EndRun(TRunOutcome::ImageFault,
+         "размер блока " + std::to_string(BlockSize) + " байт больше допустимого (" +
+             std::to_string(kMaxBlockSize) + ")",
+         true);
   CloseFirmwareFile();
   const std::string text = OversizedBlockText(SectionIndex, BlockSize);
   Window.MemoLogAppend(text);
@@ -291,7 +377,7 @@ void TSession::RefuseOversizedBlock() {
 void TSession::WaitStep() {
   WaitTime += Window.Timer1Interval();
   if (WaitTime >= kAnswerTimeLimitMs) {
-    SessionState = 0;
+    EndRun(TRunOutcome::DeviceSilent, SecondsText(kAnswerTimeLimitMs));
     Window.MemoLogAppend(TimeoutLine());
   }
 }
@@ -311,30 +397,31 @@ void TSession::ParseAnswer() {
 
 void TSession::ParseAnswerForState(bool mayRunStep) {
   switch (SessionState) {
-    case 0:
+    case TSessionState::Idle:
       RxBuffer.clear();
       break;
-    case 1: {
+    case TSessionState::Searching: {
       const size_t at = RxBuffer.find("VEQ");
       if (at == std::string::npos || RxBuffer.size() - at < kFileIdSize) break;
       DeviceId = RxBuffer.substr(at, kFileIdSize);
       RxBuffer.clear();
-      SessionState = 2;
+      SessionState = TSessionState::Found;
       Window.SetLabProgCaption(BytesToDisplayText(DeviceId));
       Window.MemoLogAppend("Обнаружено устройство " + BytesToDisplayText(DeviceId));
       break;
     }
-    case 3:
+    case TSessionState::ProgSent:
       if (!Contains(RxBuffer, kReady)) break;
       RxBuffer.clear();
-      SessionState = 4;
+      SessionState = TSessionState::Ready;
       Window.SetLabProgCaption(BytesToDisplayText(DeviceId) + " Устройство готово к записи.");
       Window.MemoLogAppend("Устройство готово к записи.");
       break;
-    case 5:
+    case TSessionState::Writing:
       ParseWritingAnswer(mayRunStep);
       break;
-    default:
+    case TSessionState::Found:
+    case TSessionState::Ready:
       break;
   }
 }
@@ -350,12 +437,12 @@ void TSession::ParseWritingAnswer(bool mayRunStep) {
   if (TakeWord(RxBuffer, kWrong)) {
     Window.SetLabProgCaption(kStatusFailed);
     Window.MemoLogAppend("WRONG Произошла ошибка");
-    SessionState = 0;
+    EndRun(TRunOutcome::DeviceWrong);
   }
   if (TakeWord(RxBuffer, kErr)) {
     Window.SetLabProgCaption(kStatusFailed);
     Window.MemoLogAppend("ERR Произошла ошибка");
-    SessionState = 0;
+    EndRun(TRunOutcome::DeviceErr);
   }
 }
 
@@ -369,8 +456,8 @@ void TSession::DropOverflowingRxBuffer() {
 
 bool TSession::ReadFileBlock(int32_t count, bool read) {
   if (!read) {
-    BlockCount = TxBuffer[13] * 256 + TxBuffer[14];
-    BlockSize = TxBuffer[15] * 256 + TxBuffer[16];
+    BlockCount = CurrentHeader.BlockCount;
+    BlockSize = CurrentHeader.BlockSize;
     DebugLog("Пересчет блоков. Число N=" + std::to_string(BlockCount) +
              " Bsize=" + std::to_string(BlockSize));
     return true;
@@ -388,8 +475,8 @@ bool TSession::ReadFileBlock(int32_t count, bool read) {
 }
 
 bool TSession::CheckSectionHeader() {
-  const std::string fileId(TxBuffer.begin(), TxBuffer.begin() + kFileIdSize);
-  const bool endMarker = Contains(fileId, kEndCommand);
+  const std::string& fileId = CurrentHeader.FileId;
+  const bool endMarker = CurrentHeader.IsEndMarker();
   if (SectionIndex == 0 && !endMarker) {
     if (!Contains(DeviceId, fileId.substr(0, 9))) return RefuseForeignImage(fileId);
     const int32_t fileVersion = GetVer(fileId);
@@ -407,10 +494,10 @@ bool TSession::CheckSectionHeader() {
 }
 
 bool TSession::RefuseForeignImage(const std::string& fileId) {
-  SessionState = 0;
-  Window.SetTimer1Enabled(false);
   const std::string file = BytesToDisplayText(fileId);
   const std::string device = BytesToDisplayText(DeviceId);
+  EndRun(TRunOutcome::WrongBoard, "FileID=" + file + ", DeviceID=" + device, true);
+  Window.SetTimer1Enabled(false);
   Window.MemoLogAppend("Идентификатор не совпадает: FileID=" + file + "DeviceID=" + device);
   ShowHeaderBox(TMessageKind::Warning,
                 "Идентификатор не совпадает: \rFileID=" + file + "\r" + "DeviceID=" + device);
@@ -423,13 +510,13 @@ bool TSession::RefuseForeignImage(const std::string& fileId) {
 // True when the operator chose to go on.
 bool TSession::AskBeforeOlderImage(int32_t fileVersion, int32_t boardVersion) {
   Window.SetTimer1Enabled(false);
-  const TMessageResult choice = ShowHeaderBox(
-      TMessageKind::Confirmation,
-      "Внимание!\rПрограммная версия в файле прошивки: " + std::to_string(fileVersion) + "\r" +
-          "Программная версия платы: " + std::to_string(boardVersion) + "\r" +
-          "Вы действительно хотите продолжить?");
+  const TMessageResult choice =
+      ShowHeaderBox(TMessageKind::Confirmation, VersionQuestion(fileVersion, boardVersion));
   if (choice != TMessageResult::Ok) {
-    SessionState = 0;
+    EndRun(TRunOutcome::Declined,
+           "версия в файле " + std::to_string(fileVersion) + " не новее версии платы " +
+               std::to_string(boardVersion),
+           true);
     Window.MemoLogAppend("Прервано пользователем.");
     ButDisconnectClick();
     Window.SetTimer1Enabled(true);
@@ -456,17 +543,19 @@ bool TSession::ActOnHeldBackAnswers() {
     ParseAnswerForState(false);
     DropOverflowingRxBuffer();
   }
-  return SessionState == 5;
+  return SessionState == TSessionState::Writing;
 }
 
 int32_t TSession::GetVer(const std::string& text) {
-  if (text.size() >= kFileIdSize) {
-    const char* first = text.data() + 9;
-    const char* last = text.data() + kFileIdSize;
-    int32_t version = 0;
-    const auto [end, error] = std::from_chars(first, last, version);
-    if (error == std::errc() && end == last) return version;
-  }
-  DebugLog("GetVer error");
-  return -1;
+  const int32_t version = VersionIn(text);
+  if (version < 0) DebugLog("GetVer error");
+  return version;
+}
+
+std::string TSession::QuestionBeforeWriting(const std::string& fileId) const {
+  if (fileId.find(kEndCommand) != std::string::npos || !Contains(DeviceId, fileId.substr(0, 9)))
+    return {};
+  const int32_t fileVersion = VersionIn(fileId);
+  const int32_t boardVersion = VersionIn(DeviceId);
+  return boardVersion >= fileVersion ? VersionQuestion(fileVersion, boardVersion) : std::string();
 }

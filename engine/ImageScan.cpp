@@ -42,13 +42,20 @@ bool TImageScan::Ok() const {
   return Sections.back().Status == TSectionStatus::EndMarker;
 }
 
-uint64_t TImageScan::BlocksSentBefore(int32_t sectionIndex, int32_t blockIndex) const {
-  uint64_t blocks = 0;
+TBlocksAndBytes TImageScan::Before(int32_t sectionIndex, int32_t blockIndex) const {
+  TBlocksAndBytes before;
   for (const TSectionReport& section : Sections) {
-    if (section.Index >= sectionIndex || section.Header.IsEndMarker()) break;
-    blocks += section.Header.BlockCount;
+    if (section.Index > sectionIndex || section.Header.IsEndMarker()) break;
+    const uint64_t blocks =
+        section.Index < sectionIndex
+            ? section.Header.BlockCount
+            : uint64_t(std::clamp<int32_t>(blockIndex - 1, 0, section.Header.BlockCount));
+    before.Blocks += blocks;
+    before.Bytes += blocks * section.Header.BlockSize;
   }
-  return std::min(blocks + std::max(blockIndex - 1, 0), DataBlocks);
+  before.Blocks = std::min(before.Blocks, DataBlocks);
+  before.Bytes = std::min(before.Bytes, DataBytes);
+  return before;
 }
 
 TImageScan ScanImage(const std::string& path) {

@@ -30,6 +30,12 @@ struct TSectionReport {
   uint64_t BytesPresent = 0;  // header or data bytes found, for the truncation statuses
 };
 
+struct TBlocksAndBytes {
+  uint64_t Blocks = 0;
+  uint64_t Bytes = 0;
+  friend bool operator==(const TBlocksAndBytes&, const TBlocksAndBytes&) = default;
+};
+
 struct TImageScan {
   bool Opened = false;
   uint8_t BoardKind = kBoardKindOther;
@@ -40,10 +46,10 @@ struct TImageScan {
   // Every section verified and the end marker reached.
   bool Ok() const;
 
-  // Data blocks a writing run has sent when the session's counters read
-  // sectionIndex and blockIndex (the next header or block to send): the
-  // blocks of the earlier sections and those before blockIndex in this one.
-  uint64_t BlocksSentBefore(int32_t sectionIndex, int32_t blockIndex) const;
+  // The data blocks and bytes that come before data block blockIndex of
+  // section sectionIndex (blockIndex 0 or 1: before the section's first
+  // block): those of the earlier sections and blocks 1..blockIndex-1 here.
+  TBlocksAndBytes Before(int32_t sectionIndex, int32_t blockIndex) const;
 };
 
 TImageScan ScanImage(const std::string& path);

@@ -3,14 +3,49 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "engine/FirmwareImage.h"
+#include "engine/ImageScan.h"
+#include "engine/RunEnd.h"
 #include "engine/Transports.h"
 #include "engine/WindowMembers.h"
 
 class TImageReader;
+
+// Where the session stands. The numbers are those of the device dialogue's
+// description and of the tests that name them.
+enum class TSessionState : int32_t {
+  Idle = 0,
+  Searching = 1,  // probing until the device announces itself
+  Found = 2,      // identity known; PROG goes out on the next tick
+  ProgSent = 3,   // waiting for READY
+  Ready = 4,      // Start may be pressed
+  Writing = 5,
+};
+
+// The link that sends go to. The numbers are stored in the settings file
+// ("Mode_Checked"); a stored number other than these is kept as it is and,
+// like None, sends nowhere.
+enum class TLinkMode : uint8_t { Serial = 0, Udp = 1, None = 3 };
+
+// The UDP side of the settings: the device's address and port, and the
+// local port the endpoint binds.
+struct TUdpSettings {
+  std::string TargetIp;
+  uint16_t TargetPort = 0;
+  uint16_t ServerPort = 0;
+};
+
+// A writing run's progress: the data blocks and bytes the device has
+// confirmed, of the whole image and of the section being written.
+struct TProgress {
+  int32_t Section = 0;
+  TBlocksAndBytes Done, Total;
+  TBlocksAndBytes SectionDone, SectionTotal;
+};
 
 // The flashing session: the one object that holds the programmer's state for
 // the life of the program, with the operator commands, the timer step, the
@@ -23,12 +58,42 @@ class TSession {
   TSession(const TSession&) = delete;
   TSession& operator=(const TSession&) = delete;
 
+  // --- Set-up by the front end ---
   // Transports may be left unattached; sends then go nowhere (" MODE NONE  ").
   void AttachSerial(ISerialTransport* serial) { BCom = serial; }
   void AttachUdp(IUdpTransport* udp) { IdUDPServer1 = udp; }
   // Replaces the reader that Start opens the image with (tests inject one
   // whose reads fail). Closes the image of a running session.
   void UseImageReader(std::unique_ptr<TImageReader> reader);
+  // The link Connect opens (the mode box).
+  void SelectLink(TLinkMode mode) { SelectedMode = mode; }
+  void ConfigureUdp(const TUdpSettings& settings);
+  // The trace lines, from now on for the rest of the program's life.
+  void EnableDebugMode() { DebugMode = true; }
+  // Ends a run with TRunOutcome::NotFound when the device has not become
+  // ready within this many milliseconds of timer ticks after Connect; 0
+  // waits for ever, as the window does.
+  void SetSearchLimit(uint32_t milliseconds) { SearchLimitMs = milliseconds; }
+
+  // --- What the front ends read ---
+  TSessionState State() const { return SessionState; }
+  TLinkMode ActiveLink() const { return LinkMode; }
+  TLinkMode SelectedLink() const { return SelectedMode; }
+  TUdpSettings UdpSettings() const { return {UdpTargetIp, UdpTargetPort, UdpServerPort}; }
+  // The identity the device announced (its bytes), empty before.
+  const std::string& DeviceIdentity() const { return DeviceId; }
+  bool InDebugMode() const { return DebugMode; }
+  // How the last run ended; Outcome None while one is under way or none ran.
+  const TRunEnd& LastRunEnd() const { return RunEnd; }
+  // The current or last writing run's progress; all zero before the first.
+  TProgress Progress() const;
+  // The question Start will ask before writing an image whose first FileId
+  // is fileId into the device found, or empty when it will not ask (a newer
+  // image, or one for another board, which is refused instead).
+  std::string QuestionBeforeWriting(const std::string& fileId) const;
+  // Told each time a section header has gone out, so the sections before it
+  // are complete.
+  std::function<void()> OnSectionHeaderSent;
 
   // --- Firmware image check (run when an image is chosen and at start-up) ---
   // Returns the error text, empty on success; always sets LabFW.
@@ -57,37 +122,17 @@ class TSession {
   // A log line that appears only in debug mode.
   void DebugLog(const std::string& line);
 
-  // --- Session internals, public for the front ends and the tests ---
+ private:
+  friend class TSessionProbe;  // the tests' view of the state below
+
   bool ReadFileBlock(int32_t count, bool read);
   bool CheckSectionHeader();
   int32_t GetVer(const std::string& text);
 
-  // --- Session state ---
-  int32_t SessionState = 0;  // 0 idle, 1 searching, 2 found, 3 PROG sent, 4 ready, 5 writing
-  bool AnswerReceived = false;
-  bool EndMarkerSeen = false;
-  bool DebugMode = false;
-  bool FileOpen = false;
-  int32_t BlockIndex = 0;    // 0: header next; k >= 1: data block k next
-  int32_t SectionIndex = 0;  // 0 MCU flash, 1 flash, 2 and up later sections
-  int32_t BlockCount = 0;
-  int32_t BlockSize = 0;
-  std::string RxBuffer;
-  std::string DeviceId;
-  uint8_t BoardKind = 0;
-  uint32_t WaitTime = 0;  // ms spent waiting for the current answer
-  std::array<uint8_t, kMaxBlockSize> TxBuffer{};
-  uint8_t LinkMode = 0;      // 0 serial, 1 UDP, anything else nowhere
-  uint8_t SelectedMode = 0;  // 0 COM, 1 UDP, 3 none
-  std::string UdpTargetIp;
-  uint16_t UdpTargetPort = 0;
-  uint16_t UdpServerPort = 0;
-  std::string SavedIp;
-
- private:
   // Timer step, by session state.
   void RunStateStep();
   void IdleStep();
+  void CountSearchTime();
   void BlockStep();
   bool ReadHeader();
   bool ReadBlock();
@@ -98,6 +143,10 @@ class TSession {
   void CloseFirmwareFile();
 
   void SendWakeUp();
+  void NoteOpenFailure();
+
+  // The run's ending: state idle and the outcome with where writing stood.
+  void EndRun(TRunOutcome outcome, std::string detail = {}, bool alreadyShown = false);
 
   // Debug-mode traces of the device link.
   void TraceSend(const std::string& data, bool sent);
@@ -117,6 +166,39 @@ class TSession {
 
   // A serial write that raised: told once per Connect, the session ends.
   void EndSessionOnLinkFailure(const std::exception& failure);
+
+  // --- Session state ---
+  TSessionState SessionState = TSessionState::Idle;
+  bool AnswerReceived = false;
+  bool EndMarkerSeen = false;
+  bool DebugMode = false;
+  bool FileOpen = false;
+  int32_t BlockIndex = 0;    // 0: header next; k >= 1: data block k next
+  int32_t SectionIndex = 0;  // 0 MCU flash, 1 flash, 2 and up later sections
+  int32_t BlockCount = 0;
+  int32_t BlockSize = 0;
+  std::string RxBuffer;
+  std::string DeviceId;
+  uint8_t BoardKind = 0;
+  uint32_t WaitTime = 0;  // ms spent waiting for the current answer
+  std::array<uint8_t, kMaxBlockSize> TxBuffer{};
+  TLinkMode LinkMode = TLinkMode::Serial;
+  TLinkMode SelectedMode = TLinkMode::Serial;
+  std::string UdpTargetIp;
+  uint16_t UdpTargetPort = 0;
+  uint16_t UdpServerPort = 0;
+  std::string SavedIp;
+
+  // The header of the section being written, parsed once when it is read.
+  SectionHeader CurrentHeader;
+  // Where writing stands: the header or block last sent (block 0: header).
+  int32_t SentSection = 0;
+  int32_t SentBlock = 0;
+  // The image of the writing run, walked at Start for the progress view.
+  TImageScan RunImage;
+  TRunEnd RunEnd;
+  uint32_t SearchLimitMs = 0;
+  uint32_t SearchTime = 0;  // ms of ticks since Connect, while not ready
 
   IWindowMembers& Window;
   ISerialTransport* BCom = nullptr;

@@ -8,6 +8,13 @@
 // calls TSession::BComRxChar or TSession::IdUDPServer1UDPRead on the main
 // thread.
 
+// Why opening a serial port failed: the system's error number (0 when none
+// is known) and the cause in the operator's words, without the port's name.
+struct TOpenFailure {
+  int SystemError = 0;
+  std::string Cause;
+};
+
 class ISerialTransport {
  public:
   virtual ~ISerialTransport() = default;
@@ -17,6 +24,8 @@ class ISerialTransport {
   virtual bool OpenClosePort(bool open, const std::string& port, const std::string& baud,
                              const std::string& dataBits, const std::string& parity,
                              const std::string& stopBits) = 0;
+  // After OpenClosePort(true, ...) returned false: why.
+  virtual TOpenFailure LastOpenFailure() const = 0;
   // One-line summary: port/baud/data bits/parity/stop bits.
   virtual std::string PortSettingsText() = 0;
   virtual bool IsOpen() = 0;

@@ -15,6 +15,7 @@
 #include "app/Settings.h"
 #include "engine/FirmwareImage.h"
 #include "tests/app/FormHarness.h"
+#include "tests/support/SessionProbe.h"
 
 namespace {
 
@@ -49,10 +50,10 @@ TEST(SettingsLoad, FirstStartWithoutAFileTakesEveryDefault) {
   EXPECT_EQ(form.ButOpenFile->toolTip().toStdString(), "");
   EXPECT_EQ(form.EditIP->text().toStdString(), "192.168.0.254");
   EXPECT_EQ(form.EditPort->text().toStdString(), "1001");
-  EXPECT_EQ(form.Session.UdpTargetIp, "192.168.0.254");
-  EXPECT_EQ(form.Session.UdpTargetPort, 1001);
-  EXPECT_EQ(form.Session.UdpServerPort, 12345);
-  EXPECT_EQ(form.Session.SelectedMode, 0);
+  EXPECT_EQ(form.Session.UdpSettings().TargetIp, "192.168.0.254");
+  EXPECT_EQ(form.Session.UdpSettings().TargetPort, 1001);
+  EXPECT_EQ(form.Session.UdpSettings().ServerPort, 12345);
+  EXPECT_EQ(form.Session.SelectedLink(), TLinkMode::Serial);
   EXPECT_TRUE(form.rbCom->isChecked());
   EXPECT_FALSE(form.rbUDP->isChecked());
   EXPECT_FALSE(form.PanelCOM->isHidden());
@@ -83,11 +84,11 @@ TEST(SettingsLoad, AppliesEveryStoredKey) {
   EXPECT_EQ(ComboText(form.cbPar), "even");
   EXPECT_EQ(form.EditFileName->text().toStdString(), image);
   EXPECT_EQ(form.ButOpenFile->toolTip().toStdString(), image);
-  EXPECT_EQ(form.Session.BoardKind, kBoardKindKufx);
+  EXPECT_EQ(Probe(form.Session).BoardKind, kBoardKindKufx);
   EXPECT_NE(form.LabFW->text().toStdString().find("KUFX"), std::string::npos);
   EXPECT_EQ(form.EditIP->text().toStdString(), "10.1.2.3");
   EXPECT_EQ(form.EditPort->text().toStdString(), "2002");
-  EXPECT_EQ(form.Session.UdpServerPort, 3003);
+  EXPECT_EQ(form.Session.UdpSettings().ServerPort, 3003);
   EXPECT_EQ(form.geometry().topLeft(), QPoint(10, 20));
   EXPECT_EQ(form.size(), QSize(600, 500));
   EXPECT_EQ(form.PanelButsHeight(), 90);
@@ -111,15 +112,15 @@ TEST(SettingsLoad, PortsKeepTheLow16BitsAndNonNumbersGiveTheDefault) {
   TFormHarness harness;
   harness.WriteIni("[UDP]\nUDP_Port=70000\nUDP_SRV_Port=-1\n");
   TForm1& form = harness.Open();
-  EXPECT_EQ(form.Session.UdpTargetPort, 4464);
+  EXPECT_EQ(form.Session.UdpSettings().TargetPort, 4464);
   EXPECT_EQ(form.EditPort->text().toStdString(), "4464");
-  EXPECT_EQ(form.Session.UdpServerPort, 65535);
+  EXPECT_EQ(form.Session.UdpSettings().ServerPort, 65535);
 
   harness.WriteIni("[UDP]\nUDP_Port=port\nUDP_SRV_Port=12a\n");
   TForm1& again = harness.Open();
-  EXPECT_EQ(again.Session.UdpTargetPort, 1001);
+  EXPECT_EQ(again.Session.UdpSettings().TargetPort, 1001);
   EXPECT_EQ(again.EditPort->text().toStdString(), "1001");
-  EXPECT_EQ(again.Session.UdpServerPort, 12345);
+  EXPECT_EQ(again.Session.UdpSettings().ServerPort, 12345);
 }
 
 TEST(SettingsLoad, StoredUdpModeShowsTheUdpPanel) {
@@ -130,7 +131,7 @@ TEST(SettingsLoad, StoredUdpModeShowsTheUdpPanel) {
   EXPECT_FALSE(form.rbCom->isChecked());
   EXPECT_FALSE(form.PanelUDP->isHidden());
   EXPECT_TRUE(form.PanelCOM->isHidden());
-  EXPECT_EQ(form.Session.SelectedMode, 1);
+  EXPECT_EQ(form.Session.SelectedLink(), TLinkMode::Udp);
 }
 
 TEST(SettingsLoad, AnyOtherModeLeavesBothButtonsUncheckedAndTheSerialPanel) {
@@ -142,7 +143,7 @@ TEST(SettingsLoad, AnyOtherModeLeavesBothButtonsUncheckedAndTheSerialPanel) {
     EXPECT_FALSE(form.rbCom->isChecked()) << stored;
     EXPECT_FALSE(form.PanelCOM->isHidden()) << stored;
     EXPECT_TRUE(form.PanelUDP->isHidden()) << stored;
-    EXPECT_EQ(form.Session.SelectedMode, std::stoi(stored));
+    EXPECT_EQ(form.Session.SelectedLink(), TLinkMode(std::stoi(stored)));
   }
   // Stored as 8 bits: 257 is 1, the UDP link.
   harness.WriteIni("[UDP]\nMode_Checked=257\n");
@@ -192,7 +193,7 @@ TEST(SettingsSave, ClosingSavesAndTheNextStartLoadsTheSameValues) {
   TForm1& again = harness.Open();
   EXPECT_TRUE(again.rbUDP->isChecked());
   EXPECT_EQ(again.EditIP->text().toStdString(), "127.0.0.1");
-  EXPECT_EQ(again.Session.SelectedMode, 1);
+  EXPECT_EQ(again.Session.SelectedLink(), TLinkMode::Udp);
 }
 
 // A file path whose folder is a regular file cannot be created, even by root.

@@ -6,6 +6,7 @@
 #include "engine/uStrBinHex.h"
 #include "tests/engine/TestImages.h"
 #include "tests/support/SessionBench.h"
+#include "tests/support/SessionProbe.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ TEST_F(Connect, OpensTheSerialLinkAndWakesAnOrdinaryBoard) {
   bench.UseSerial();
   window.Log = {"old line"};
   bench.Connect();
-  EXPECT_EQ(session.SessionState, 1);
+  EXPECT_EQ(session.State(), TSessionState::Searching);
   EXPECT_EQ(window.Log, TLines{"Ожидание..."});  // the port summary is cleared too
   EXPECT_EQ(window.LabProg, " Выключите и включите устройство.");
   EXPECT_EQ(window.TimerInterval, 50);
@@ -43,12 +44,12 @@ TEST_F(Connect, OpensTheSerialLinkAndWakesAnOrdinaryBoard) {
   EXPECT_EQ(bench.Serial.Writes[0].Baud, 115200);
   EXPECT_TRUE(bench.Serial.BaudChanges.empty());
   EXPECT_EQ(window.Sleeps, std::vector<int>{300});
-  EXPECT_EQ(session.SavedIp, "192.168.0.254");
+  EXPECT_EQ(Probe(session).SavedIp, "192.168.0.254");
 }
 
 TEST_F(Connect, DebugModeTracesTheWakeUp) {
   bench.UseSerial();
-  session.DebugMode = true;
+  session.EnableDebugMode();
   bench.Connect();
   EXPECT_EQ(window.Log, (TLines{"Debug mode", "Ожидание...", ">>send Char=~~\0\tЄ»МФ~"s,
                                 ">>send Hex =7E7E0009AABBCCD47E"}));
@@ -56,7 +57,7 @@ TEST_F(Connect, DebugModeTracesTheWakeUp) {
 
 TEST_F(Connect, Kind1WakesAtBothRatesAndStaysAt9600) {
   bench.UseSerial();
-  session.BoardKind = 1;
+  Probe(session).BoardKind = 1;
   bench.Connect();
   EXPECT_EQ(bench.Serial.BaudChanges, (std::vector<int>{921600, 9600}));
   ASSERT_EQ(bench.Serial.Writes.size(), 2u);
@@ -66,14 +67,14 @@ TEST_F(Connect, Kind1WakesAtBothRatesAndStaysAt9600) {
   EXPECT_EQ(bench.Serial.Writes[1].Baud, 9600);
   EXPECT_EQ(bench.Serial.Writes[1].AtMs - bench.Serial.Writes[0].AtMs, 500);
   EXPECT_EQ(window.Sleeps, (std::vector<int>{500, 300}));
-  ASSERT_TRUE(bench.TickUntil([&] { return session.SessionState == 4; }, 10) >= 0);
+  ASSERT_TRUE(bench.TickUntil([&] { return session.State() == TSessionState::Ready; }, 10) >= 0);
   EXPECT_EQ(bench.Serial.Writes[2].Bytes, "S");
   EXPECT_EQ(bench.Serial.Writes[2].Baud, 9600);
 }
 
 TEST_F(Connect, Kind1OverUdpSendsTwiceAndStillSetsTheSerialRate) {
   bench.UseUdp("192.168.0.254");
-  session.BoardKind = 1;
+  Probe(session).BoardKind = 1;
   bench.Connect();
   ASSERT_EQ(bench.Udp.Sent.size(), 2u);
   EXPECT_EQ(bench.Udp.Sent[0].Bytes, kKufxWakeUp);
@@ -86,16 +87,16 @@ TEST_F(Connect, Kind1OverUdpSendsTwiceAndStillSetsTheSerialRate) {
 TEST_F(Connect, Kind2OverSerialAlsoOpensUdpTowardTheFixedAddress) {
   bench.UseSerial();
   window.SetText(TTextControl::EditIP, "127.0.0.1");
-  session.BoardKind = 2;
+  Probe(session).BoardKind = 2;
   bench.Connect();
   ASSERT_EQ(bench.Serial.Writes.size(), 1u);
   EXPECT_EQ(bench.Serial.Writes[0].Bytes, kOxrWakeUp);
   EXPECT_TRUE(bench.Udp.Active());
-  EXPECT_EQ(session.UdpTargetIp, "192.168.0.254");
+  EXPECT_EQ(Probe(session).UdpTargetIp, "192.168.0.254");
   EXPECT_EQ(window.Text(TTextControl::EditIP), "192.168.0.254");
   EXPECT_EQ(window.Sleeps, std::vector<int>{300});
   // The search goes on over the serial link.
-  ASSERT_GE(bench.TickUntil([&] { return session.SessionState == 4; }, 10), 0);
+  ASSERT_GE(bench.TickUntil([&] { return session.State() == TSessionState::Ready; }, 10), 0);
   EXPECT_EQ(bench.Serial.Writes.back().Bytes, "PROG");
   EXPECT_TRUE(bench.Udp.Sent.empty());
 
@@ -107,18 +108,18 @@ TEST_F(Connect, Kind2OverSerialAlsoOpensUdpTowardTheFixedAddress) {
 
 TEST_F(Connect, Kind2OverUdpWakesTheTypedAddressThenSearchesTheFixedOne) {
   bench.UseUdp("127.0.0.1");
-  session.BoardKind = 2;
+  Probe(session).BoardKind = 2;
   bench.Connect();
   ASSERT_EQ(bench.Udp.Sent.size(), 1u);
   EXPECT_EQ(bench.Udp.Sent[0].Host, "127.0.0.1");
   EXPECT_EQ(bench.Udp.Sent[0].Bytes, kOxrWakeUp);
   EXPECT_EQ(bench.Udp.BoundPorts, (std::vector<int>{12345, 12345}));  // closed and reopened
-  ASSERT_TRUE(bench.TickUntil([&] { return session.SessionState == 4; }, 10) >= 0);
+  ASSERT_TRUE(bench.TickUntil([&] { return session.State() == TSessionState::Ready; }, 10) >= 0);
   EXPECT_EQ(bench.Udp.Sent[1].Host, "192.168.0.254");
   EXPECT_EQ(bench.Udp.Sent[1].Bytes, "S");
 
   // The idle tick after a session also puts the typed address back.
-  session.SessionState = 0;
+  Probe(session).SessionState = TSessionState::Idle;
   bench.Tick();
   EXPECT_FALSE(bench.Udp.Active());
   EXPECT_EQ(window.Text(TTextControl::EditIP), "127.0.0.1");
@@ -129,17 +130,17 @@ TEST_F(Connect, SearchProbesEveryTickUntilTheIdentityThenAsksForProgrammingMode)
   bench.Connect();
   bench.Tick();
   EXPECT_EQ(ProbesSent(), 1u);
-  EXPECT_EQ(session.SessionState, 1);
+  EXPECT_EQ(session.State(), TSessionState::Searching);
   bench.Pump();  // the answer to the probe
-  EXPECT_EQ(session.SessionState, 2);
-  EXPECT_EQ(session.DeviceId, "VEQKUFX01105");
+  EXPECT_EQ(session.State(), TSessionState::Found);
+  EXPECT_EQ(Probe(session).DeviceId, "VEQKUFX01105");
   EXPECT_EQ(window.LabProg, "VEQKUFX01105");
   bench.Tick();
-  EXPECT_EQ(session.SessionState, 3);
+  EXPECT_EQ(session.State(), TSessionState::ProgSent);
   EXPECT_EQ(bench.Serial.Writes.back().Bytes, "PROG");
   EXPECT_EQ(ProbesSent(), 1u);
   bench.Pump();
-  EXPECT_EQ(session.SessionState, 4);
+  EXPECT_EQ(session.State(), TSessionState::Ready);
   EXPECT_EQ(window.LabProg, "VEQKUFX01105 Устройство готово к записи.");
   EXPECT_FALSE(window.Buttons[TButton::ButStart]);
   bench.Tick();
@@ -154,7 +155,7 @@ TEST_F(Connect, IdentityAfterOtherBytesIsFound) {
   bench.Device.SetSettings(device);
   bench.UseSerial();
   EXPECT_TRUE(bench.ConnectUntilReady(10));
-  EXPECT_EQ(session.DeviceId, "VEQKUFX01105");
+  EXPECT_EQ(Probe(session).DeviceId, "VEQKUFX01105");
 }
 
 TEST_F(Connect, IdentityCutShortWaitsForTheRest) {
@@ -166,12 +167,12 @@ TEST_F(Connect, IdentityCutShortWaitsForTheRest) {
   bench.Connect();
   bench.Tick();  // the probe goes out
   bench.Pump();
-  EXPECT_EQ(session.SessionState, 1);
-  EXPECT_EQ(session.RxBuffer, "VEQKUF");
+  EXPECT_EQ(session.State(), TSessionState::Searching);
+  EXPECT_EQ(Probe(session).RxBuffer, "VEQKUF");
   bench.Clock.NowMs += 20;
   bench.Pump();
-  EXPECT_EQ(session.SessionState, 2);
-  EXPECT_EQ(session.DeviceId, "VEQKUFX01105");
+  EXPECT_EQ(session.State(), TSessionState::Found);
+  EXPECT_EQ(Probe(session).DeviceId, "VEQKUFX01105");
 }
 
 TEST_F(Connect, IdentityInTwoDatagrams) {
@@ -179,7 +180,7 @@ TEST_F(Connect, IdentityInTwoDatagrams) {
   device.SplitIdentity = true;
   bench.Device.SetSettings(device);
   bench.UseUdp();
-  session.DebugMode = true;
+  session.EnableDebugMode();
   ASSERT_TRUE(bench.ConnectUntilReady(10));
   const TLines& log = window.Log;
   const auto found = std::find(log.begin(), log.end(), "Обнаружено устройство VEQKUFX01105");
@@ -194,7 +195,7 @@ TEST_F(Connect, BoardThatBootsLaterIsFoundOnceItAnswers) {
   bench.Device.SetSettings(device);
   bench.UseSerial();
   bench.Connect();
-  ASSERT_GT(bench.TickUntil([&] { return session.SessionState >= 2; }, 100), 0);
+  ASSERT_GT(bench.TickUntil([&] { return session.State() >= TSessionState::Found; }, 100), 0);
   // Probes every 50 ms from 350 ms (after the 300 ms pause) to 2000 ms.
   EXPECT_EQ(ProbesSent(), 34u);
   EXPECT_GE(bench.Clock.NowMs, 2000);
@@ -202,14 +203,14 @@ TEST_F(Connect, BoardThatBootsLaterIsFoundOnceItAnswers) {
 
 TEST_F(Connect, NoLinkSelectedOpensUdpButEverySendOnlyLogs) {
   bench.UseUdp();
-  session.SelectedMode = 3;
+  session.SelectLink(TLinkMode::None);
   bench.Connect();
   EXPECT_TRUE(bench.Udp.Active());
   bench.Tick();
   bench.Tick();
   EXPECT_EQ(window.Log, (TLines{"Ожидание...", " MODE NONE  7E7E0009AABBCCD47E", " MODE NONE  53",
                                 " MODE NONE  53"}));
-  EXPECT_EQ(session.SessionState, 1);
+  EXPECT_EQ(session.State(), TSessionState::Searching);
   EXPECT_TRUE(bench.Udp.Sent.empty());
   bench.Disconnect();
   EXPECT_EQ(bench.LogFrom(4), (TLines{" MODE NONE  564551454E4446", "Отключено."}));
@@ -220,14 +221,18 @@ TEST_F(Connect, FailedOpenLeavesTheSessionIdle) {
   bench.Serial.RefuseOpen = true;
   window.Log = {"kept"};
   bench.Connect();
-  EXPECT_EQ(session.SessionState, 0);
-  EXPECT_EQ(window.Log, TLines{"kept"});
+  EXPECT_EQ(session.State(), TSessionState::Idle);
+  // The port told the operator why in its own box; the cause goes beside it.
+  EXPECT_EQ(window.Log, (TLines{"kept", "Причина: нет такого порта."}));
   EXPECT_TRUE(window.Sleeps.empty());
+  EXPECT_EQ(session.LastRunEnd().Outcome, TRunOutcome::LinkFailure);
+  EXPECT_EQ(session.LastRunEnd().Detail, "нет такого порта");
+  EXPECT_TRUE(session.LastRunEnd().AlreadyShown);
 
   bench.UseUdp();
   bench.Udp.RefuseActivate = true;
   bench.Connect();
-  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
   ASSERT_EQ(window.Messages.size(), 1u);
   EXPECT_EQ(window.Messages[0].Text, "Соединение не установлено. Возможно порт занят");
 }
@@ -237,24 +242,24 @@ TEST_F(Connect, BufferOverflowWhereNothingIsConsumed) {
   bench.Connect();
   bench.Tick();
   bench.Pump();
-  ASSERT_EQ(session.SessionState, 2);
+  ASSERT_EQ(session.State(), TSessionState::Found);
   bench.Serial.InjectFromDevice(std::string(511, '.'), bench.Clock.NowMs);
   bench.Pump();
-  EXPECT_EQ(session.RxBuffer.size(), 511u);
+  EXPECT_EQ(Probe(session).RxBuffer.size(), 511u);
   bench.Serial.InjectFromDevice(".", bench.Clock.NowMs);
   bench.Pump();
   EXPECT_EQ(window.Log.back(), "Buffer overflow");
-  EXPECT_EQ(session.RxBuffer, "");
-  EXPECT_EQ(session.SessionState, 2);
+  EXPECT_EQ(Probe(session).RxBuffer, "");
+  EXPECT_EQ(session.State(), TSessionState::Found);
 
   bench.Tick();
   bench.Pump();
-  ASSERT_EQ(session.SessionState, 4);
+  ASSERT_EQ(session.State(), TSessionState::Ready);
   const size_t lines = window.Log.size();
   bench.Serial.InjectFromDevice(std::string(600, '.'), bench.Clock.NowMs);
   bench.Pump();
   EXPECT_EQ(bench.LogFrom(lines), TLines{"Buffer overflow"});
-  EXPECT_EQ(session.SessionState, 4);
+  EXPECT_EQ(session.State(), TSessionState::Ready);
 }
 
 TEST_F(Connect, DisconnectSendsTheEndCommandAndClosesEverything) {
@@ -267,8 +272,8 @@ TEST_F(Connect, DisconnectSendsTheEndCommandAndClosesEverything) {
   EXPECT_EQ(bench.Serial.Writes.back().AtMs, before + 500);
   EXPECT_EQ(window.Sleeps, (std::vector<int>{500, 300}));
   EXPECT_FALSE(bench.Serial.IsOpen());
-  EXPECT_EQ(session.SessionState, 0);
-  EXPECT_EQ(session.LinkMode, 3);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
+  EXPECT_EQ(session.ActiveLink(), TLinkMode::None);
   EXPECT_EQ(window.Log.back(), "Отключено.");
   EXPECT_TRUE(window.Buttons[TButton::ButConnect]);
   EXPECT_FALSE(window.Buttons[TButton::ButDisconnect]);
@@ -289,7 +294,7 @@ TEST_F(Connect, DisconnectWithoutSession) {
 TEST_F(Connect, DisconnectOverUdpReactivatesAClosedEndpoint) {
   bench.UseUdp();
   ASSERT_TRUE(bench.ConnectUntilReady());
-  session.SessionState = 0;
+  Probe(session).SessionState = TSessionState::Idle;
   bench.Tick();  // the idle tick closes the endpoint
   ASSERT_FALSE(bench.Udp.Active());
   bench.Disconnect();
@@ -303,12 +308,12 @@ TEST_F(Connect, StartButtonOnlyWhileReady) {
   ASSERT_TRUE(bench.ConnectUntilReady());
   bench.Tick();
   EXPECT_TRUE(window.Buttons[TButton::ButStart]);
-  session.SessionState = 3;
+  Probe(session).SessionState = TSessionState::ProgSent;
   bench.Tick();
   EXPECT_FALSE(window.Buttons[TButton::ButStart]);
-  session.SessionState = 4;
+  Probe(session).SessionState = TSessionState::Ready;
   bench.Tick();
-  session.SessionState = 0;
+  Probe(session).SessionState = TSessionState::Idle;
   bench.Tick();
   EXPECT_FALSE(window.Buttons[TButton::ButStart]);
   EXPECT_EQ(window.LabProg, " Нет операций");

@@ -2,6 +2,7 @@
 
 #include "engine/Session.h"
 #include "tests/support/SessionBench.h"
+#include "tests/support/SessionProbe.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ class DeviceLink : public ::testing::Test {
   void OpenSerial() {
     bench.UseSerial();
     ASSERT_TRUE(session.OpenComLink());
-    session.LinkMode = 0;
+    Probe(session).LinkMode = TLinkMode::Serial;
   }
 
   TSessionBench bench;
@@ -22,10 +23,10 @@ class DeviceLink : public ::testing::Test {
 };
 
 TEST_F(DeviceLink, NoLinkSelectedOnlyLogsAndSucceeds) {
-  session.LinkMode = 3;
+  Probe(session).LinkMode = TLinkMode::None;
   EXPECT_TRUE(session.SendToDevice("VEQENDF"));
   EXPECT_EQ(window.Log, TLines{" MODE NONE  564551454E4446"});
-  session.DebugMode = true;
+  session.EnableDebugMode();
   EXPECT_TRUE(session.SendToDevice("S"));
   EXPECT_EQ(bench.LogFrom(1), (TLines{" MODE NONE  53", ">>send Char=S", ">>send Hex =53"}));
   EXPECT_TRUE(bench.Serial.Writes.empty());
@@ -35,8 +36,8 @@ TEST_F(DeviceLink, NoLinkSelectedOnlyLogsAndSucceeds) {
 TEST_F(DeviceLink, UnattachedTransportCountsAsNoLink) {
   TRecordingWindow bare;
   TSession alone(bare);
-  for (const uint8_t mode : {0, 1}) {
-    alone.LinkMode = mode;
+  for (const TLinkMode mode : {TLinkMode::Serial, TLinkMode::Udp}) {
+    Probe(alone).LinkMode = mode;
     EXPECT_TRUE(alone.SendToDevice("S"));
   }
   EXPECT_EQ(bare.Log, (TLines{" MODE NONE  53", " MODE NONE  53"}));
@@ -46,8 +47,8 @@ TEST_F(DeviceLink, UnattachedTransportCountsAsNoLink) {
 }
 
 TEST_F(DeviceLink, ClosedOrSilentSerialPortFails) {
-  session.DebugMode = true;
-  session.LinkMode = 0;
+  session.EnableDebugMode();
+  Probe(session).LinkMode = TLinkMode::Serial;
   EXPECT_FALSE(session.SendToDevice("S"));  // never opened
   EXPECT_TRUE(bench.Serial.Writes.empty());
   OpenSerial();
@@ -59,7 +60,7 @@ TEST_F(DeviceLink, ClosedOrSilentSerialPortFails) {
 
 TEST_F(DeviceLink, SerialSendTracesBytesAsDisplayText) {
   OpenSerial();
-  session.DebugMode = true;
+  session.EnableDebugMode();
   EXPECT_TRUE(session.SendToDevice("\xC0\x00z"s));
   ASSERT_EQ(bench.Serial.Writes.size(), 1u);
   EXPECT_EQ(bench.Serial.Writes[0].Bytes, "\xC0\x00z"s);
@@ -67,9 +68,9 @@ TEST_F(DeviceLink, SerialSendTracesBytesAsDisplayText) {
 }
 
 TEST_F(DeviceLink, UdpSendGoesToTheTargetAndFailuresAreSwallowed) {
-  session.LinkMode = 1;
-  session.UdpTargetIp = "192.168.0.254";
-  session.DebugMode = true;
+  Probe(session).LinkMode = TLinkMode::Udp;
+  Probe(session).UdpTargetIp = "192.168.0.254";
+  session.EnableDebugMode();
   // An inactive endpoint is activated by the send itself.
   EXPECT_TRUE(session.SendToDevice("S"));
   EXPECT_TRUE(bench.Udp.Active());
@@ -83,14 +84,14 @@ TEST_F(DeviceLink, UdpSendGoesToTheTargetAndFailuresAreSwallowed) {
 }
 
 TEST_F(DeviceLink, SendTxBufferSendsBlockSizeBytes) {
-  session.LinkMode = 3;
-  session.TxBuffer[0] = 0xAB;
-  session.TxBuffer[1] = 0xCD;
-  session.BlockSize = 0;
+  Probe(session).LinkMode = TLinkMode::None;
+  Probe(session).TxBuffer[0] = 0xAB;
+  Probe(session).TxBuffer[1] = 0xCD;
+  Probe(session).BlockSize = 0;
   session.SendTxBuffer();
-  session.BlockSize = -5;
+  Probe(session).BlockSize = -5;
   session.SendTxBuffer();
-  session.BlockSize = 2;
+  Probe(session).BlockSize = 2;
   session.SendTxBuffer();
   EXPECT_EQ(window.Log, (TLines{" MODE NONE  ", " MODE NONE  ", " MODE NONE  ABCD"}));
 }
@@ -112,7 +113,7 @@ TEST_F(DeviceLink, SerialOpenUsesThePanelTextsAndLogsTheSummary) {
 TEST_F(DeviceLink, UdpOpenTakesTheAddressAndReportsABusyPort) {
   window.SetText(TTextControl::EditIP, "127.0.0.1");
   EXPECT_TRUE(session.OpenUdpLink());
-  EXPECT_EQ(session.UdpTargetIp, "127.0.0.1");
+  EXPECT_EQ(Probe(session).UdpTargetIp, "127.0.0.1");
   EXPECT_EQ(bench.Udp.BoundPorts, std::vector<int>{12345});
   session.CloseUdpLink();
   EXPECT_FALSE(bench.Udp.Active());
@@ -125,12 +126,12 @@ TEST_F(DeviceLink, UdpOpenTakesTheAddressAndReportsABusyPort) {
 }
 
 TEST_F(DeviceLink, ClosingUdpPutsTheOperatorsAddressBackOnlyForKind2) {
-  session.SavedIp = "127.0.0.1";
+  Probe(session).SavedIp = "127.0.0.1";
   window.SetText(TTextControl::EditIP, "192.168.0.254");
-  session.BoardKind = 1;
+  Probe(session).BoardKind = 1;
   session.CloseUdpLink();
   EXPECT_EQ(window.Text(TTextControl::EditIP), "192.168.0.254");
-  session.BoardKind = 2;
+  Probe(session).BoardKind = 2;
   session.CloseUdpLink();
   EXPECT_EQ(window.Text(TTextControl::EditIP), "127.0.0.1");
 }
@@ -153,11 +154,11 @@ TEST_F(DeviceLink, ConnectButtonsFollowEitherLink) {
 
 TEST_F(DeviceLink, SerialReceiveTracesWithTheEventsCount) {
   OpenSerial();
-  session.DebugMode = true;
-  session.SessionState = 2;  // nothing is consumed
+  session.EnableDebugMode();
+  Probe(session).SessionState = TSessionState::Found;  // nothing is consumed
   bench.Serial.InjectFromDevice("\xC0OK"s, 0);
   bench.Pump();
-  EXPECT_EQ(session.RxBuffer, "\xC0OK"s);
+  EXPECT_EQ(Probe(session).RxBuffer, "\xC0OK"s);
   // The driver may hold fewer bytes than the event announced.
   session.BComRxChar(5);
   EXPECT_EQ(bench.LogFrom(1), (TLines{"<<recv   char=АOK     ", "<<recv   Hex =C04F4B (3byte)",
@@ -166,12 +167,12 @@ TEST_F(DeviceLink, SerialReceiveTracesWithTheEventsCount) {
 
 TEST_F(DeviceLink, SerialReceiveInPiecesGathersInRxBuffer) {
   OpenSerial();
-  session.SessionState = 4;
+  Probe(session).SessionState = TSessionState::Ready;
   bench.Serial.ReadChunk = 4;
   bench.Serial.InjectFromDevice("0123456789", 0);
   bench.Pump();
   EXPECT_EQ(bench.Serial.RxEvents, (std::vector<int>{4, 4, 2}));
-  EXPECT_EQ(session.RxBuffer, "0123456789");
+  EXPECT_EQ(Probe(session).RxBuffer, "0123456789");
 }
 
 struct TSenderCase {
@@ -185,10 +186,10 @@ class UdpSender : public DeviceLink, public ::testing::WithParamInterface<TSende
 
 TEST_P(UdpSender, AcceptedOnlyFromTheTargetAddressAndPort) {
   const TSenderCase& c = GetParam();
-  session.UdpTargetIp = c.Target;
-  session.SessionState = 2;
+  Probe(session).UdpTargetIp = c.Target;
+  Probe(session).SessionState = TSessionState::Found;
   session.IdUDPServer1UDPRead("GET", c.SenderIp, c.SenderPort);
-  EXPECT_EQ(session.RxBuffer, c.Accepted ? "GET" : "");
+  EXPECT_EQ(Probe(session).RxBuffer, c.Accepted ? "GET" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -211,12 +212,12 @@ INSTANTIATE_TEST_SUITE_P(
                       TSenderCase{"1.2.3.4.", "1.2.3.4", 1001, false}));
 
 TEST_F(DeviceLink, RejectedDatagramIsTracedWithItsSizeAndStillParsed) {
-  session.DebugMode = true;
-  session.UdpTargetIp = "192.168.0.254";
-  session.RxBuffer = "stale";  // idle: parsing empties it
+  session.EnableDebugMode();
+  Probe(session).UdpTargetIp = "192.168.0.254";
+  Probe(session).RxBuffer = "stale";  // idle: parsing empties it
   session.IdUDPServer1UDPRead("READY", "192.168.0.254", 1002);
   EXPECT_EQ(window.Log, (TLines{"<<recv   char=     ", "<<recv   Hex = (5byte)"}));
-  EXPECT_EQ(session.RxBuffer, "");
+  EXPECT_EQ(Probe(session).RxBuffer, "");
 }
 
 }  // namespace

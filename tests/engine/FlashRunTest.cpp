@@ -6,6 +6,7 @@
 #include "engine/uStrBinHex.h"
 #include "tests/engine/TestImages.h"
 #include "tests/support/SessionBench.h"
+#include "tests/support/SessionProbe.h"
 
 namespace {
 
@@ -85,11 +86,11 @@ TEST_P(FullRun, StreamsEverySectionAndReportsSuccess) {
   EXPECT_EQ(window.TimerInterval, 300);
   // Each block goes out from the handler of the previous answer: the whole
   // image is written before the first tick, which only finishes the run.
-  EXPECT_TRUE(session.EndMarkerSeen);
+  EXPECT_TRUE(Probe(session).EndMarkerSeen);
   EXPECT_EQ(bench.Device.AcceptedImage(), image);
   bench.Tick();
-  EXPECT_EQ(session.SessionState, 0);
-  EXPECT_FALSE(session.FileOpen);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
+  EXPECT_FALSE(Probe(session).FileOpen);
   EXPECT_EQ(RunLog(), kTwoSectionLog);
   ASSERT_EQ(window.Messages.size(), 1u);
   EXPECT_EQ(window.Messages[0].Kind, TMessageKind::Information);
@@ -146,8 +147,8 @@ class ZeroCountHeader : public FlashRun {
     Ready(section0 + EncodeSectionHeader(empty) + EndMarker());
     bench.Start();
     // Ended at the device's answer to that header, from within its handler.
-    EXPECT_EQ(session.SessionState, 0);
-    EXPECT_FALSE(session.FileOpen);
+    EXPECT_EQ(session.State(), TSessionState::Idle);
+    EXPECT_FALSE(Probe(session).FileOpen);
     EXPECT_TRUE(window.Messages.empty());
     EXPECT_EQ(RunLog().back(), "Запись заголовка");
     EXPECT_EQ(bench.Device.AcceptedImage(), section0 + EncodeSectionHeader(empty));
@@ -178,7 +179,7 @@ TEST_F(FlashRun, ImageThatEndsEarlyIsPaddedWithZeros) {
   const std::string image = section0.substr(0, 21 + 100);
   Ready(image);
   bench.Start();
-  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
   EXPECT_TRUE(window.Messages.empty());
   // The missing 92 bytes of the blocks, then a header of zeros whose zero
   // counts end the run once the device has answered it.
@@ -191,7 +192,7 @@ TEST_F(FlashRun, ImageThatEndsEarlyIsPaddedWithZeros) {
 TEST_F(FlashRun, DebugModeTracesReadsAndCounts) {
   const std::string image = MakeSection("VEQKUFX01106", 4, "abcd", 1) + EndMarker();
   Ready(image);
-  session.DebugMode = true;
+  session.EnableDebugMode();
   bench.Start();
   const TLines log = RunLog();
   const TLines expected = {"Считано 21 байт. Запись блока N=0 ",
@@ -236,9 +237,9 @@ TEST_F(VersionQuestion, HigherBoardVersionAsksAndCancelDisconnects) {
             "Программная версия платы: 105\rВы действительно хотите продолжить?");
   EXPECT_EQ(RunLog(), (TLines{"Начало записи...", "Прервано пользователем.", "Отключено."}));
   EXPECT_EQ(RunWrites(), TLines{"VEQENDF"});  // nothing of the image
-  EXPECT_EQ(session.SessionState, 0);
-  EXPECT_EQ(session.LinkMode, 3);
-  EXPECT_FALSE(session.FileOpen);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
+  EXPECT_EQ(session.ActiveLink(), TLinkMode::None);
+  EXPECT_FALSE(Probe(session).FileOpen);
   EXPECT_FALSE(bench.Serial.IsOpen());
   EXPECT_TRUE(window.TimerEnabled);
 }
@@ -253,7 +254,7 @@ TEST_F(VersionQuestion, UnreadableFileVersionAlwaysAsks) {
 
 TEST_F(VersionQuestion, UnreadableBoardVersionNeverAsks) {
   Ready(TwoSectionImage("VEQKUFX01106"), "VEQKUFX01x05");
-  session.DebugMode = true;
+  session.EnableDebugMode();
   bench.Start();
   bench.Tick();
   ASSERT_EQ(window.Messages.size(), 1u);
@@ -277,8 +278,8 @@ TEST_F(FlashRun, ForeignImageIsRefusedWithABoxAndDisconnect) {
   EXPECT_TRUE(timerStopped);
   EXPECT_TRUE(window.TimerEnabled);
   EXPECT_EQ(RunWrites(), TLines{"VEQENDF"});
-  EXPECT_EQ(session.SessionState, 0);
-  EXPECT_FALSE(session.FileOpen);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
+  EXPECT_FALSE(Probe(session).FileOpen);
   EXPECT_FALSE(bench.Serial.IsOpen());
 }
 
@@ -306,7 +307,7 @@ TEST_P(DeviceError, EndsTheRunAtBlockK) {
   device.FaultBlock = c.Block;
   bench.Device.SetSettings(device);
   bench.Start();
-  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
   EXPECT_EQ(window.LabProg, " Произошла ошибка");
   EXPECT_EQ(RunLog().back(), c.Line);
   EXPECT_EQ(bench.Device.BlocksReceived(), c.Block);
@@ -317,9 +318,9 @@ TEST_P(DeviceError, EndsTheRunAtBlockK) {
   EXPECT_EQ(window.LabProg, " Нет операций");
   EXPECT_FALSE(bench.Serial.IsOpen());
   EXPECT_TRUE(window.Messages.empty());
-  EXPECT_TRUE(session.FileOpen);  // until Disconnect or the next Start
+  EXPECT_TRUE(Probe(session).FileOpen);  // until Disconnect or the next Start
   bench.Disconnect();
-  EXPECT_FALSE(session.FileOpen);
+  EXPECT_FALSE(Probe(session).FileOpen);
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, DeviceError,
@@ -334,10 +335,10 @@ TEST_F(FlashRun, SilenceTimesOutAfterExactly200Ticks) {
   device.FaultBlock = 2;
   bench.Device.SetSettings(device);
   bench.Start();
-  EXPECT_EQ(bench.TickUntil([&] { return session.SessionState == 0; }, 300), 200);
+  EXPECT_EQ(bench.TickUntil([&] { return session.State() == TSessionState::Idle; }, 300), 200);
   EXPECT_EQ(RunLog().back(), "Timeout. Устройство не ответило. 60 сек");
-  EXPECT_EQ(session.WaitTime, 60000u);
-  EXPECT_TRUE(session.FileOpen);
+  EXPECT_EQ(Probe(session).WaitTime, 60000u);
+  EXPECT_TRUE(Probe(session).FileOpen);
 }
 
 TEST_F(FlashRun, AnswerEvery59SecondsNeverTimesOut) {
@@ -358,16 +359,16 @@ TEST_F(FlashRun, AnswersOutOfTurnAreIgnoredAndKept) {
   ASSERT_EQ(RunWrites().size(), 1u);  // the header, answered "GET" in a second
   bench.Serial.InjectFromDevice("READY", bench.Clock.NowMs);
   bench.Pump();
-  EXPECT_EQ(session.RxBuffer, "READY");
+  EXPECT_EQ(Probe(session).RxBuffer, "READY");
   EXPECT_EQ(RunWrites().size(), 1u);
-  EXPECT_FALSE(session.AnswerReceived);
+  EXPECT_FALSE(Probe(session).AnswerReceived);
 
   // After the last block of section 0 "READY" is due, not "GET".
-  ASSERT_GE(bench.TickUntil([&] { return session.SectionIndex == 1; }, 100), 0);
+  ASSERT_GE(bench.TickUntil([&] { return Probe(session).SectionIndex == 1; }, 100), 0);
   EXPECT_EQ(RunWrites().size(), 4u);
   bench.Serial.InjectFromDevice("GET", bench.Clock.NowMs);
   bench.Pump();
-  EXPECT_EQ(session.RxBuffer, "GET");
+  EXPECT_EQ(Probe(session).RxBuffer, "GET");
   EXPECT_EQ(RunWrites().size(), 4u);
 
   ASSERT_TRUE(bench.RunUntilIdle(100));
@@ -382,12 +383,12 @@ class AfterEndMarker : public FlashRun {
     Ready(TwoSectionImage());
     SetAnswerDelay(1000);
     bench.Start();
-    ASSERT_GE(bench.TickUntil([&] { return session.SectionIndex == 2; }, 100), 0);
+    ASSERT_GE(bench.TickUntil([&] { return Probe(session).SectionIndex == 2; }, 100), 0);
     SetAnswerDelay(1000000);
-    ASSERT_GE(bench.TickUntil([&] { return session.EndMarkerSeen; }, 100), 0);
+    ASSERT_GE(bench.TickUntil([&] { return Probe(session).EndMarkerSeen; }, 100), 0);
     bench.Serial.InjectFromDevice("GET", bench.Clock.NowMs);
     bench.Pump();
-    ASSERT_FALSE(session.AnswerReceived);
+    ASSERT_FALSE(Probe(session).AnswerReceived);
   }
 };
 
@@ -396,13 +397,13 @@ TEST_F(AfterEndMarker, GetIsIgnoredAndOnlyAppFinishes) {
   const size_t writes = RunWrites().size();
   for (int i = 0; i < 10; ++i)
     bench.Tick();
-  EXPECT_EQ(session.SessionState, 5);
+  EXPECT_EQ(session.State(), TSessionState::Writing);
   EXPECT_EQ(RunWrites().size(), writes);
   bench.Serial.InjectFromDevice("APP", bench.Clock.NowMs);
   bench.Pump();
-  EXPECT_TRUE(session.AnswerReceived);
+  EXPECT_TRUE(Probe(session).AnswerReceived);
   bench.Tick();
-  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
   EXPECT_EQ(RunLog().back(), kSuccess);
 }
 
@@ -421,8 +422,8 @@ TEST_F(FlashRun, StartWithAMissingFileWarnsAndStaysReady) {
   EXPECT_EQ(window.Messages[0].Kind, TMessageKind::Warning);
   EXPECT_EQ(window.Messages[0].Text,
             "Файл не найден или нет доступа: \"" + bench.Dir.File("missing.vqf") + "\"");
-  EXPECT_EQ(session.SessionState, 4);
-  EXPECT_FALSE(session.FileOpen);
+  EXPECT_EQ(session.State(), TSessionState::Ready);
+  EXPECT_FALSE(Probe(session).FileOpen);
   EXPECT_TRUE(RunLog().empty());
 }
 
@@ -446,7 +447,7 @@ TEST_F(FlashRun, AnswerHandledWhileDisconnectClosesTheLinkSendsNothing) {
     const std::string last =
         overUdp ? fresh.Udp.Sent.back().Bytes : fresh.Serial.Writes.back().Bytes;
     EXPECT_EQ(last, "VEQENDF");
-    EXPECT_EQ(fresh.Session.RxBuffer, "");
+    EXPECT_EQ(Probe(fresh.Session).RxBuffer, "");
     EXPECT_EQ(fresh.Device.ReceivedBytes().substr(fresh.Device.ReceivedBytes().size() - 28),
               TwoSectionImage().substr(0, 21) + "VEQENDF");
   }
@@ -456,16 +457,16 @@ TEST_F(FlashRun, DisconnectDuringTheRunClosesFileAndLinks) {
   Ready(TwoSectionImage());
   SetAnswerDelay(1000);
   bench.Start();
-  ASSERT_TRUE(session.FileOpen);
+  ASSERT_TRUE(Probe(session).FileOpen);
   bench.Disconnect();
-  EXPECT_FALSE(session.FileOpen);
-  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_FALSE(Probe(session).FileOpen);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
   EXPECT_EQ(RunWrites().back(), "VEQENDF");
   EXPECT_FALSE(bench.Serial.IsOpen());
   // The answer still on its way is lost with the closed port.
   bench.Clock.NowMs += 2000;
   bench.Pump();
-  EXPECT_EQ(session.RxBuffer, "");
+  EXPECT_EQ(Probe(session).RxBuffer, "");
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 #include <sys/stat.h>
 
 #include "engine/FirmwareImage.h"
+#include "engine/ImageScan.h"
 #include "engine/Session.h"
 #include "tests/support/RecordingWindow.h"
+#include "tests/support/SessionProbe.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -33,16 +35,16 @@ TEST_F(ImageCheck, SummaryOfAGoodKufxImage) {
   EXPECT_EQ(Check(image), "");
   EXPECT_EQ(window.LabFW,
             "Файл для платы: KUFX исполнение: 01  Версия ПО:105\rБлоков:120x512 CRC OK");
-  EXPECT_EQ(session.BoardKind, kBoardKindKufx);
+  EXPECT_EQ(Probe(session).BoardKind, kBoardKindKufx);
 }
 
 TEST_F(ImageCheck, BoardKindFromExactBoardCode) {
   Check(MakeSection("VEQOXR_02007", 64, Blocks(3, 64, 1), 2));
-  EXPECT_EQ(session.BoardKind, kBoardKindOxr);
+  EXPECT_EQ(Probe(session).BoardKind, kBoardKindOxr);
   EXPECT_EQ(window.LabFW, "Файл для платы: OXR_ исполнение: 02  Версия ПО:007\rБлоков:3x64 CRC OK");
   // Lower case is another board: kind 0, XOR form.
   EXPECT_EQ(Check(MakeSection("VEQkufx01105", 64, Blocks(3, 64, 1), 0)), "");
-  EXPECT_EQ(session.BoardKind, kBoardKindOther);
+  EXPECT_EQ(Probe(session).BoardKind, kBoardKindOther);
 }
 
 TEST_F(ImageCheck, ZeroCountsCompareTheStartValue) {
@@ -69,7 +71,7 @@ TEST_F(ImageCheck, XorFormIgnoresByte19) {
   image[20] ^= 1;
   EXPECT_EQ(Check(image), "Контрольная сумма не совпадает.");
   EXPECT_EQ(window.LabFW, "Контрольная сумма не совпадает.");
-  EXPECT_EQ(session.BoardKind, kBoardKindKufx);  // set before the checksum failed
+  EXPECT_EQ(Probe(session).BoardKind, kBoardKindKufx);  // set before the checksum failed
 }
 
 TEST_F(ImageCheck, CrcFormComparesWholeWord) {
@@ -94,7 +96,7 @@ TEST_F(ImageCheck, MissingFileKeepsBoardKind) {
   EXPECT_EQ(window.LabFW, "Нет доступа к файлу.");
   EXPECT_EQ(session.CheckFirmwareFile(""), "Нет доступа к файлу.");
   EXPECT_EQ(session.CheckFirmwareFile(dir.Path()), "Нет доступа к файлу.");
-  EXPECT_EQ(session.BoardKind, kBoardKindOxr);
+  EXPECT_EQ(Probe(session).BoardKind, kBoardKindOxr);
 }
 
 TEST_F(ImageCheck, WriteProtectedFileIsNotAccessible) {
@@ -105,14 +107,14 @@ TEST_F(ImageCheck, WriteProtectedFileIsNotAccessible) {
 }
 
 TEST_F(ImageCheck, HeaderCutShortIsReportedAsDamaged) {
-  session.BoardKind = kBoardKindOxr;
+  Probe(session).BoardKind = kBoardKindOxr;
   const std::string image = MakeSection("VEQKUFX01105", 8, Blocks(2, 8, 0), 1);
   EXPECT_EQ(Check(image.substr(0, 5)),
             "Файл повреждён: заголовок раздела неполный (5 из 21 байт).");
-  EXPECT_EQ(session.BoardKind, kBoardKindOxr);  // board code not read yet
+  EXPECT_EQ(Probe(session).BoardKind, kBoardKindOxr);  // board code not read yet
   EXPECT_EQ(Check(image.substr(0, 9)),
             "Файл повреждён: заголовок раздела неполный (9 из 21 байт).");
-  EXPECT_EQ(session.BoardKind, kBoardKindKufx);
+  EXPECT_EQ(Probe(session).BoardKind, kBoardKindKufx);
   EXPECT_EQ(window.LabFW, "Файл повреждён: заголовок раздела неполный (9 из 21 байт).");
   EXPECT_EQ(Check(""), "Файл повреждён: заголовок раздела неполный (0 из 21 байт).");
 }
@@ -121,7 +123,7 @@ TEST_F(ImageCheck, DataCutShortIsReportedAsDamaged) {
   const std::string image = MakeSection("VEQOXR_02007", 8, Blocks(2, 8, 0), 2);
   EXPECT_EQ(Check(image.substr(0, 21 + 11)),
             "Файл повреждён: данные раздела 0 неполные (11 из 16 байт).");
-  EXPECT_EQ(session.BoardKind, kBoardKindOxr);
+  EXPECT_EQ(Probe(session).BoardKind, kBoardKindOxr);
 }
 
 TEST_F(ImageCheck, BlockLargerThanTransmitBufferIsRefused) {
@@ -131,14 +133,14 @@ TEST_F(ImageCheck, BlockLargerThanTransmitBufferIsRefused) {
   header.BlockSize = 2049;
   EXPECT_EQ(Check(EncodeSectionHeader(header) + std::string(2049, '\0')),
             "Размер блока 2049 байт больше допустимого (2048). Файл не может быть записан.");
-  EXPECT_EQ(session.BoardKind, kBoardKindKufx);
+  EXPECT_EQ(Probe(session).BoardKind, kBoardKindKufx);
   EXPECT_EQ(Check(MakeSection("VEQKUFX01105", 2048, Blocks(1, 2048, 0), 1)), "");
 }
 
 TEST_F(ImageCheck, TraceLineOnlyInDebugMode) {
   Check(MakeSection("VEQKUFX01105", 8, "", 1));
   EXPECT_TRUE(window.Log.empty());
-  session.DebugMode = true;
+  session.EnableDebugMode();
   Check(MakeSection("VEQKUFX01105", 8, "", 1));
   EXPECT_EQ(window.Log, std::vector<std::string>{" FW check file:"});
 }
@@ -152,6 +154,33 @@ TEST(FirmwareImage, MakeSectionPadsToWholeBlocks) {
   EXPECT_EQ(section.substr(21), "abcdef\0\0"s);
   EXPECT_EQ(header.Checksum, SectionChecksum(1, "abcdef"));
   EXPECT_THROW(MakeSection("VEQKUFX01105", 1, std::string(70000, 'x'), 1), std::invalid_argument);
+}
+
+}  // namespace
+
+namespace {
+
+// What a writing run has behind it at each position of the session's
+// counters: the progress view counts from this.
+TEST(ImageScan, BeforeCountsTheBlocksAndBytesOfEarlierPositions) {
+  TTempDir dir;
+  // Section 0: 3 blocks of 100 bytes; section 1: 2 blocks of 50.
+  const TImageScan scan = ScanImage(
+      dir.Write("image.vqf", MakeSection("VEQKUFX01105", 100, std::string(300, 'a'), 1) +
+                                 MakeSection("VEQKUFX01105", 50, std::string(100, 'b'), 1) +
+                                 MakeSection("VEQENDF00000", 0, "", 1)));
+  ASSERT_TRUE(scan.Ok());
+  const struct {
+    int32_t Section, Block;
+    TBlocksAndBytes Before;
+  } cases[] = {
+      {0, 0, {0, 0}},   {0, 1, {0, 0}},   {0, 3, {2, 200}}, {1, 0, {3, 300}},
+      {1, 2, {4, 350}}, {1, 9, {5, 400}}, {2, 0, {5, 400}}, {3, 0, {5, 400}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Section) + "/" + std::to_string(c.Block));
+    EXPECT_EQ(scan.Before(c.Section, c.Block), c.Before);
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "engine/Session.h"
 #include "tests/engine/TestImages.h"
 #include "tests/support/SessionBench.h"
+#include "tests/support/SessionProbe.h"
 
 namespace {
 
@@ -75,8 +76,8 @@ TEST_F(SessionChoices, OversizedBlockEndsTheRunBeforeAnyOfItIsRead) {
   ASSERT_EQ(window.Messages.size(), 1u);
   EXPECT_EQ(window.Messages[0].Kind, TMessageKind::Warning);
   EXPECT_EQ(window.Messages[0].Text, text);
-  EXPECT_EQ(session.SessionState, 0);
-  EXPECT_FALSE(session.FileOpen);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
+  EXPECT_FALSE(Probe(session).FileOpen);
   EXPECT_EQ(RunWrites(), (TLines{section0.substr(0, 21), section0.substr(21), big.substr(0, 21)}));
   bench.Tick();
   EXPECT_EQ(RunWrites().size(), 3u);
@@ -113,14 +114,14 @@ TEST_F(SessionChoices, WriteFailureInABlockStepEndsTheRunAndReceptionGoesOn) {
   EXPECT_EQ(RunLog(), (TLines{"Начало записи...", "Стирание MCU Flash...", "Запись заголовка",
                               "Запись блока 1/3", kWriteFailed}));
   EXPECT_EQ(window.LabProg, " Ошибка связи с устройством");
-  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
   EXPECT_EQ(bench.Device.BlocksReceived(), 1);
 
-  session.DebugMode = true;
+  session.EnableDebugMode();
   bench.Serial.InjectFromDevice("READY", bench.Clock.NowMs);
   bench.Pump();
   EXPECT_EQ(window.Log.back(), "<<recv   Hex =5245414459 (5byte)");
-  EXPECT_EQ(session.RxBuffer, "");
+  EXPECT_EQ(Probe(session).RxBuffer, "");
 
   bench.Tick();
   EXPECT_FALSE(bench.Serial.IsOpen());
@@ -131,13 +132,13 @@ TEST_F(SessionChoices, WriteFailureInABlockStepEndsTheRunAndReceptionGoesOn) {
 
 TEST_F(SessionChoices, WriteFailureAtConnectCutsTheWakeUpShort) {
   bench.UseSerial();
-  session.BoardKind = 1;
+  Probe(session).BoardKind = 1;
   bench.Serial.FailWrite = [](const std::string&) { return true; };
   bench.Connect();
   EXPECT_EQ(window.Log, (TLines{"Ожидание...", kWriteFailed}));
   EXPECT_EQ(bench.Serial.BaudChanges, std::vector<int>{921600});
   EXPECT_TRUE(window.Sleeps.empty());
-  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
   bench.Tick();
   EXPECT_FALSE(bench.Serial.IsOpen());
   EXPECT_EQ(window.LabProg, " Нет операций");
@@ -148,13 +149,13 @@ TEST_F(SessionChoices, FailingSearchIsReportedOnceAndDisconnectStillFinishes) {
   bench.Connect();
   bench.Serial.FailWrite = [](const std::string& data) { return data != "PROG"; };
   bench.Tick();
-  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
   EXPECT_TRUE(bench.Serial.IsOpen());  // the next tick would close it
   bench.Disconnect();                  // its end command fails as well
   EXPECT_EQ(window.Log, (TLines{"Ожидание...", kWriteFailed, "Отключено."}));
   EXPECT_EQ(window.Sleeps, (std::vector<int>{300, 500, 300}));
   EXPECT_FALSE(bench.Serial.IsOpen());
-  EXPECT_EQ(session.LinkMode, 3);
+  EXPECT_EQ(session.ActiveLink(), TLinkMode::None);
 
   // A new Connect reports its own failure.
   bench.Connect();
@@ -165,7 +166,7 @@ TEST_F(SessionChoices, FailingSearchIsReportedOnceAndDisconnectStillFinishes) {
 TEST_F(SessionChoices, WriteFailureOfTheEndCommandStillClosesEverything) {
   bench.UseSerial();
   window.SetText(TTextControl::EditIP, "127.0.0.1");
-  session.BoardKind = 2;  // the UDP endpoint is open too
+  Probe(session).BoardKind = 2;  // the UDP endpoint is open too
   ASSERT_TRUE(bench.ConnectUntilReady());
   bench.Serial.FailWrite = [](const std::string& data) { return data == "VEQENDF"; };
   bench.Disconnect();
@@ -173,13 +174,13 @@ TEST_F(SessionChoices, WriteFailureOfTheEndCommandStillClosesEverything) {
   EXPECT_FALSE(bench.Serial.IsOpen());
   EXPECT_FALSE(bench.Udp.Active());
   EXPECT_EQ(window.Text(TTextControl::EditIP), "127.0.0.1");
-  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
 }
 
 TEST_F(SessionChoices, ACloseThatRaisesStillClosesEveryLinkAndDisconnectFinishes) {
   bench.UseSerial();
   window.SetText(TTextControl::EditIP, "127.0.0.1");
-  session.BoardKind = 2;  // the UDP endpoint is open too
+  Probe(session).BoardKind = 2;  // the UDP endpoint is open too
   ASSERT_TRUE(bench.ConnectUntilReady());
   bench.Serial.FailClose = true;
   bench.Disconnect();
@@ -189,7 +190,7 @@ TEST_F(SessionChoices, ACloseThatRaisesStillClosesEveryLinkAndDisconnectFinishes
             window.Log.end());
   EXPECT_FALSE(bench.Serial.IsOpen());
   EXPECT_FALSE(bench.Udp.Active());
-  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
 }
 
 // --- Image reads that fail ---
@@ -200,8 +201,8 @@ TEST_F(SessionChoices, ReadFailureEndsTheRunAtOnce) {
   bench.Start();
   EXPECT_EQ(RunLog(), (TLines{"Начало записи...", "Стирание MCU Flash...", "Запись заголовка",
                               "Запись блока 1/3", "Файл не найден или нет доступа."}));
-  EXPECT_EQ(session.SessionState, 0);
-  EXPECT_FALSE(session.FileOpen);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
+  EXPECT_FALSE(Probe(session).FileOpen);
   EXPECT_EQ(RunWrites().size(), 2u);
   for (int i = 0; i < 5; ++i)
     bench.Tick();
@@ -230,26 +231,26 @@ class HeldBackAnswers : public SessionChoices {
       bench.Serial.InjectFromDevice(bytes, bench.Clock.NowMs);
       bench.Pump();
       session.Timer1Timer();
-      stateInBox = session.SessionState;
+      stateInBox = session.State();
       writesInBox = RunWrites().size();
       logInBox = RunLog();
     };
     bench.Start();
   }
 
-  int stateInBox = -1;
+  TSessionState stateInBox = TSessionState::Idle;
   size_t writesInBox = 99;
   TLines logInBox;
 };
 
 TEST_F(HeldBackAnswers, ErrorEndsTheRunWhenTheBoxCloses) {
   StartWithAnswerDuringTheBox("WRONG");
-  EXPECT_EQ(stateInBox, 5);
+  EXPECT_EQ(stateInBox, TSessionState::Writing);
   EXPECT_EQ(writesInBox, 0u);
   EXPECT_EQ(logInBox, TLines{"Начало записи..."});
   EXPECT_EQ(RunLog(), (TLines{"Начало записи...", "WRONG Произошла ошибка"}));
   EXPECT_EQ(window.LabProg, " Произошла ошибка");
-  EXPECT_EQ(session.SessionState, 0);
+  EXPECT_EQ(session.State(), TSessionState::Idle);
   EXPECT_TRUE(RunWrites().empty());
 }
 
@@ -269,7 +270,7 @@ TEST_F(HeldBackAnswers, CancelDiscardsThem) {
   window.Replies = {TMessageResult::Cancel};
   StartWithAnswerDuringTheBox("ERR");
   EXPECT_EQ(RunLog(), (TLines{"Начало записи...", "Прервано пользователем.", "Отключено."}));
-  EXPECT_EQ(session.RxBuffer, "");
+  EXPECT_EQ(Probe(session).RxBuffer, "");
 }
 
 TEST_F(HeldBackAnswers, OverflowGuardStillRunsDuringTheBox) {
@@ -290,7 +291,7 @@ TEST_F(HeldBackAnswers, AreDroppedAfterARefusedImage) {
   };
   bench.Start();
   EXPECT_EQ(RunLog().back(), "Отключено.");
-  EXPECT_EQ(session.RxBuffer, "");
+  EXPECT_EQ(Probe(session).RxBuffer, "");
   EXPECT_EQ(RunWrites(), TLines{"VEQENDF"});
 }
 

@@ -12,6 +12,7 @@
 #include "platform/MainThread.h"
 #include "tests/serial/PtyPair.h"
 #include "tests/support/RecordingWindow.h"
+#include "tests/support/SessionProbe.h"
 
 namespace {
 
@@ -88,10 +89,10 @@ TEST_F(SerialAdapterTest, EachOpenLeavesItsCauseForTheEngine) {
 
 TEST_F(SerialAdapterTest, ReceivedBytesReachTheSessionOnTheMainThread) {
   ASSERT_TRUE(Session.OpenComLink());
-  Session.SessionState = 1;  // searching: the identity is parsed out of RxBuffer
+  Probe(Session).SessionState = TSessionState::Searching;  // searching: the identity is parsed out of RxBuffer
   Line.Write(std::string("\0\x01VEQ123456789", 14));
-  ASSERT_TRUE(Loop.RunUntil([&] { return Session.SessionState == 2; }, 2000));
-  EXPECT_EQ(Session.DeviceId, "VEQ123456789");
+  ASSERT_TRUE(Loop.RunUntil([&] { return Session.State() == TSessionState::Found; }, 2000));
+  EXPECT_EQ(Probe(Session).DeviceId, "VEQ123456789");
 }
 
 TEST_F(SerialAdapterTest, BytesGoOutAndComeBackThroughTheTransport) {

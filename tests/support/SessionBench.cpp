@@ -5,12 +5,11 @@
 TSessionBench::TSessionBench(TDeviceModel::TSettings device) : Device(std::move(device)) {
   Session.AttachSerial(&Serial);
   Session.AttachUdp(&Udp);
-  Session.UdpTargetPort = 1001;
-  Session.UdpServerPort = 12345;
+  Session.ConfigureUdp({"", 1001, 12345});
 }
 
 void TSessionBench::UseSerial() {
-  Session.SelectedMode = 0;
+  Session.SelectLink(TLinkMode::Serial);
   Window.SetText(TTextControl::cbComN, "ttyUSB0");
   Window.SetText(TTextControl::cbBr, "115200");
   Window.SetText(TTextControl::cbDb, "8");
@@ -20,7 +19,7 @@ void TSessionBench::UseSerial() {
 }
 
 void TSessionBench::UseUdp(const std::string& editIp) {
-  Session.SelectedMode = 1;
+  Session.SelectLink(TLinkMode::Udp);
   Window.SetText(TTextControl::EditIP, editIp);
 }
 
@@ -57,7 +56,7 @@ void TSessionBench::Connect() {
 
 bool TSessionBench::ConnectUntilReady(int maxTicks) {
   Connect();
-  return TickUntil([this] { return Session.SessionState == 4; }, maxTicks) >= 0;
+  return TickUntil([this] { return Session.State() == TSessionState::Ready; }, maxTicks) >= 0;
 }
 
 void TSessionBench::Start() {
@@ -66,7 +65,7 @@ void TSessionBench::Start() {
 }
 
 bool TSessionBench::RunUntilIdle(int maxTicks) {
-  return TickUntil([this] { return Session.SessionState == 0; }, maxTicks) >= 0;
+  return TickUntil([this] { return Session.State() == TSessionState::Idle; }, maxTicks) >= 0;
 }
 
 void TSessionBench::Disconnect() {

@@ -7,6 +7,7 @@
 #include "platform/MainLoop.h"
 #include "platform/MainThread.h"
 #include "tests/support/RecordingWindow.h"
+#include "tests/support/SessionProbe.h"
 #include "tests/udp/LoopbackPeer.h"
 #include "udp/IdException.h"
 #include "udp/IdUDPServer.h"
@@ -17,7 +18,7 @@ class UdpAdapterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::SetMainThread();
-    Session.DebugMode = true;  // the receive handler traces every datagram
+    Session.EnableDebugMode();  // the receive handler traces every datagram
   }
 
   // Serves the main thread until the session has logged count lines.
@@ -49,8 +50,7 @@ TEST_F(UdpAdapterTest, ActivatesTheDefaultPortAndFailsWithTheEndpointsException)
 
 TEST_F(UdpAdapterTest, DatagramsReachTheSessionWithTheirSender) {
   TLoopbackPeer device;
-  Session.UdpTargetIp = "127.0.0.1";
-  Session.UdpTargetPort = static_cast<uint16_t>(device.Port());
+  Session.ConfigureUdp({"127.0.0.1", static_cast<uint16_t>(device.Port()), 0});
   // Sending activates the endpoint, so the device's answer has a port to go to.
   Adapter.SendString("127.0.0.1", device.Port(), "S");
   ASSERT_TRUE(Adapter.Active());
