@@ -470,3 +470,94 @@ TEST_F(FlashRun, DisconnectDuringTheRunClosesFileAndLinks) {
 }
 
 }  // namespace
+
+namespace {
+
+// How each run ended, as the front ends see it: the outcome, where writing
+// stood, the one line that says it, and what the device confirmed.
+struct TEndingCase {
+  std::string Name;
+  std::string Identity;
+  TFault Fault;
+  int FaultBlock;
+  bool Cancel;      // the version question is answered Cancel
+  bool Disconnect;  // Disconnect after the run has begun
+  TRunOutcome Outcome;
+  int32_t Section, Block;
+  uint64_t BlocksDone;
+  std::string Text;
+};
+
+class RunEnding : public FlashRun, public ::testing::WithParamInterface<TEndingCase> {};
+
+TEST_P(RunEnding, IsReportedAsAValueWithWhereItStood) {
+  const TEndingCase& c = GetParam();
+  TDeviceModel::TSettings device;
+  device.Identity = c.Identity;
+  device.Fault = c.Fault;
+  device.FaultBlock = c.FaultBlock;
+  device.AnswerDelayMs = c.Disconnect ? 1000 : 0;
+  bench.Device.SetSettings(device);
+  bench.UseSerial();
+  bench.LoadImage(TwoSectionImage());
+  ASSERT_TRUE(bench.ConnectUntilReady());
+  if (c.Cancel) window.Replies = {TMessageResult::Cancel};
+  bench.Start();
+  if (c.Disconnect) {
+    bench.TickUntil([&] { return session.Progress().Done.Blocks == 1; }, 100);
+    bench.Disconnect();
+  }
+  bench.RunUntilIdle(300);
+  const TRunEnd& end = session.LastRunEnd();
+  EXPECT_EQ(end.Outcome, c.Outcome);
+  EXPECT_EQ(end.Section, c.Section);
+  EXPECT_EQ(end.Block, c.Block);
+  EXPECT_EQ(RunEndText(end), c.Text);
+  EXPECT_EQ(session.Progress().Done.Blocks, c.BlocksDone);
+  EXPECT_EQ(session.Progress().Total.Blocks, 5u);
+}
+
+const std::string kBoard = "VEQKUFX01105";
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, RunEnding,
+    ::testing::Values(
+        TEndingCase{"Written", kBoard, TFault::None, 0, false, false, TRunOutcome::Written, 2, 0,
+                    5, "Успешно. Устройство перезагружается."},
+        TEndingCase{"Wrong", kBoard, TFault::Wrong, 2, false, false, TRunOutcome::DeviceWrong, 0,
+                    2, 1, "Запись прервана на блоке 2 из 3 (раздел 0): устройство ответило WRONG."},
+        TEndingCase{"Err", kBoard, TFault::Err, 5, false, false, TRunOutcome::DeviceErr, 1, 2, 4,
+                    "Запись прервана на блоке 2 из 2 (раздел 1): устройство ответило ERR."},
+        TEndingCase{"Silent", kBoard, TFault::Silent, 2, false, false, TRunOutcome::DeviceSilent,
+                    0, 2, 1,
+                    "Запись прервана на блоке 2 из 3 (раздел 0): устройство не ответило за 60 сек."},
+        TEndingCase{"WrongBoard", "VEQOXR_01105", TFault::None, 0, false, false,
+                    TRunOutcome::WrongBoard, 0, 0, 0,
+                    "Образ не для этой платы: FileID=VEQKUFX01106, DeviceID=VEQOXR_01105. Ничего не "
+                    "записано."},
+        TEndingCase{"Declined", "VEQKUFX01106", TFault::None, 0, true, false,
+                    TRunOutcome::Declined, 0, 0, 0,
+                    "Запись отменена: версия в файле 106 не новее версии платы 106. Ничего не "
+                    "записано."},
+        TEndingCase{"Disconnected", kBoard, TFault::None, 0, false, true,
+                    TRunOutcome::Disconnected, 0, 2, 1,
+                    "Запись прервана на блоке 2 из 3 (раздел 0): отключено. Плата содержит "
+                    "неполный образ, запишите его заново."}),
+    [](const auto& info) { return info.param.Name; });
+
+TEST_F(FlashRun, SearchLimitEndsARunWhoseDeviceNeverGetsReady) {
+  TDeviceModel::TSettings device;
+  device.BootDelayMs = 60000;
+  bench.Device.SetSettings(device);
+  bench.UseSerial();
+  session.SetSearchLimit(1000);
+  bench.Connect();
+  // 50 ms ticks: twenty of them make the second.
+  EXPECT_EQ(bench.TickUntil([&] { return session.State() == TSessionState::Idle; }, 100), 20);
+  EXPECT_EQ(session.LastRunEnd().Outcome, TRunOutcome::NotFound);
+  EXPECT_EQ(RunEndText(session.LastRunEnd()),
+            "Устройство не готово к записи за 1 сек: выключите и включите его, проверьте связь "
+            "и настройки.");
+}
+
+}  // namespace
