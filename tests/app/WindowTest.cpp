@@ -50,6 +50,29 @@ void WhenModalOpens(std::function<void(QWidget*)> action) {
   poll->start(10);
 }
 
+// Types name into the file dialog's name field and presses Open, as an
+// operator does. QFileDialog::selectFile() would not do: once the dialog is
+// active with the caret in that field it leaves the field as it is, the
+// choice is then the folder itself, and Open goes into that folder instead of
+// closing, so whether exec() ever returned hung on when the window got
+// focus. Returns whether the dialog closed; one that stays open is rejected,
+// so that the test fails instead of waiting for ever.
+bool ChooseInFileDialog(QWidget* modal, const std::string& name) {
+  auto* dialog = qobject_cast<QFileDialog*>(modal);
+  auto* field = dialog ? dialog->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+  if (field) {
+    field->setText(QString::fromStdString(name));
+    QMetaObject::invokeMethod(dialog, "accept");
+  }
+  if (!modal->isVisible()) return true;
+  if (auto* box = qobject_cast<QDialog*>(modal)) {
+    box->reject();
+  } else {
+    modal->close();
+  }
+  return false;
+}
+
 TEST(WindowDesign, CaptionsColoursFontsAndInitialStates) {
   TFormHarness harness;
   TForm1& form = harness.Open();
@@ -249,13 +272,10 @@ TEST(WindowOpenDialog, AChosenFileIsTakenAndChecked) {
   const std::string image =
       harness.Dir.Write("fw.vqf", MakeSection("VEQOXR_02007", 8, std::string(16, 'a'), 2));
   TForm1& form = harness.Open();
-  WhenModalOpens([&](QWidget* modal) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
-    ASSERT_NE(dialog, nullptr);
-    dialog->selectFile(QString::fromStdString(image));
-    QMetaObject::invokeMethod(dialog, "accept");
-  });
+  bool closed = false;
+  WhenModalOpens([&](QWidget* modal) { closed = ChooseInFileDialog(modal, image); });
   form.ButOpenFile->click();
+  ASSERT_TRUE(closed) << "the file dialog did not take the typed name";
   EXPECT_EQ(Utf8(form.EditFileName->text()), image);
   EXPECT_EQ(Utf8(form.ButOpenFile->toolTip()), image);
   EXPECT_EQ(form.Session.BoardKind, kBoardKindOxr);
@@ -267,13 +287,10 @@ TEST(WindowOpenDialog, AMissingFileIsReportedAndStillTaken) {
   TFormHarness harness;
   TForm1& form = harness.Open();
   const std::string missing = harness.Dir.File("missing.vqf");
-  WhenModalOpens([&](QWidget* modal) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
-    ASSERT_NE(dialog, nullptr);
-    dialog->selectFile(QString::fromStdString(missing));
-    QMetaObject::invokeMethod(dialog, "accept");
-  });
+  bool closed = false;
+  WhenModalOpens([&](QWidget* modal) { closed = ChooseInFileDialog(modal, missing); });
   form.ButOpenFile->click();
+  ASSERT_TRUE(closed) << "the file dialog did not take the typed name";
   ASSERT_EQ(harness.Messages.size(), 1u);
   EXPECT_EQ(harness.Messages[0].Kind, TMessageKind::Warning);
   EXPECT_EQ(harness.Messages[0].Text, "Файл не найден: " + missing);
