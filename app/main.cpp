@@ -4,7 +4,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "VeqVersion.h"
 #include "app/Application.h"
 #include "app/Form1.h"
 #include "platform/MainThread.h"
@@ -30,6 +32,11 @@ void CloseTheWindows() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Answered without a display, so that scripts can ask any installation.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("veq-programmer %s\n", kVeqVersion);
+    return 0;
+  }
   if (!DisplayAvailable()) {
     std::fprintf(stderr,
                  "veq-programmer: no display to show the window on (neither DISPLAY nor "

@@ -1,6 +1,8 @@
 #include "tools/CommandLine.h"
 
+#include <algorithm>
 #include <charconv>
+#include <ostream>
 
 std::string TParsedArgs::Value(const std::string& option, const std::string& fallback) const {
   const auto it = Values.find(option);
@@ -11,7 +13,7 @@ namespace {
 
 bool Record(TParsedArgs& parsed, const std::string& name, std::optional<std::string> value) {
   if (parsed.Has(name)) {
-    parsed.Error = "option " + name + " given more than once";
+    parsed.Error = "параметр " + name + " задан дважды";
     return false;
   }
   if (value) {
@@ -47,11 +49,11 @@ TParsedArgs ParseArgs(const std::vector<std::string>& args, const TKnownOptions&
       } else if (i + 1 < args.size()) {
         if (!Record(parsed, name, args[++i])) return parsed;
       } else {
-        parsed.Error = "option " + name + " needs a value";
+        parsed.Error = "параметру " + name + " нужно значение";
         return parsed;
       }
     } else {
-      parsed.Error = "unknown option '" + word + "'";
+      parsed.Error = "неизвестный параметр «" + word + "»";
       return parsed;
     }
   }
@@ -65,4 +67,16 @@ std::optional<int64_t> ParseNumber(const std::string& text, int64_t min, int64_t
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
   if (ec != std::errc() || ptr != end || value < min || value > max) return std::nullopt;
   return value;
+}
+
+bool AsksForHelp(const std::vector<std::string>& args) {
+  const auto end = std::find(args.begin(), args.end(), "--");
+  return std::any_of(args.begin(), end,
+                     [](const std::string& word) { return word == "--help" || word == "-h"; });
+}
+
+int UsageError(const TCommandText& command, const std::string& error, std::ostream& err) {
+  const std::string program = *command.Name ? std::string("veq ") + command.Name : "veq";
+  err << program << ": " << error << "\nСправка: " << program << " --help\n";
+  return kUsageErrorStatus;
 }

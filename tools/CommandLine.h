@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <map>
 #include <optional>
 #include <set>
@@ -34,3 +35,21 @@ TParsedArgs ParseArgs(const std::vector<std::string>& args, const TKnownOptions&
 // A whole decimal number within [min, max]; nothing else (no sign, no
 // blanks, no trailing text).
 std::optional<int64_t> ParseNumber(const std::string& text, int64_t min, int64_t max);
+
+// What a command tells about itself: its word after "veq" (empty for "veq"
+// itself) and its whole --help text.
+struct TCommandText {
+  const char* Name;
+  const char* Usage;
+};
+
+// "--help" or "-h" among the words before a "--"; asked before parsing, so
+// that help comes whatever else the line holds.
+bool AsksForHelp(const std::vector<std::string>& args);
+
+// "veq NAME: ERROR" and where the help is, on two lines; returns the usage
+// error status 2. The help itself is left out: a script's log should show
+// the mistake, not bury it.
+int UsageError(const TCommandText& command, const std::string& error, std::ostream& err);
+
+inline constexpr int kUsageErrorStatus = 2;

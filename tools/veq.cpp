@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "VeqVersion.h"
+#include "tools/CommandLine.h"
 #include "tools/FlashCommand.h"
 #include "tools/InfoCommand.h"
 #include "tools/PackCommand.h"
@@ -11,16 +13,31 @@
 
 namespace {
 
-const char* const kUsage =
-    "usage: veq COMMAND [ARGS...]\n"
-    "Commands:\n"
-    "  info [--all] IMAGE         show and check a .vqf firmware image\n"
-    "  flash IMAGE --port TEXT|--udp IP [...]   write an image into a device\n"
-    "  sim --pty|--port DEV|--udp IP:PORT [...] play a device's boot loader\n"
-    "  pack -o OUT --board CODE --variant VV --version NNN SECTION.bin...\n"
-    "                             build an image from raw sections\n"
-    "  ports                      list the serial ports\n"
-    "Run 'veq COMMAND --help' for a command's options.\n";
+const TCommandText kVeqCommand = {
+    "",
+    "Использование: veq КОМАНДА [АРГУМЕНТЫ...]\n"
+    "Команды:\n"
+    "  info [--all] ОБРАЗ         показать и проверить образ прошивки .vqf\n"
+    "  flash ОБРАЗ --port ПОРТ|--udp IP [...]   записать образ в устройство\n"
+    "  sim --pty|--port УСТР|--udp IP:ПОРТ [...] играть загрузчик платы\n"
+    "  pack -o ВЫХОД --board КОД --variant ИИ --version ННН РАЗДЕЛ.bin...\n"
+    "                             собрать образ из разделов\n"
+    "  ports                      перечислить последовательные порты\n"
+    "  --version, -V              показать версию\n"
+    "Параметры команды: veq КОМАНДА --help.\n"};
+
+using TCommandRunner = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
+
+struct TCommand {
+  const char* Name;
+  TCommandRunner Run;
+};
+
+const TCommand kCommands[] = {{"info", RunInfoCommand},
+                              {"flash", RunFlashCommand},
+                              {"sim", RunSimCommand},
+                              {"pack", RunPackCommand},
+                              {"ports", RunPortsCommand}};
 
 }  // namespace
 
@@ -28,16 +45,17 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "--help" || command == "-h" || command == "help") {
-    std::cout << kUsage;
+    std::cout << kVeqCommand.Usage;
     return 0;
   }
-  if (command == "info") return RunInfoCommand(args, std::cout, std::cerr);
-  if (command == "flash") return RunFlashCommand(args, std::cout, std::cerr);
-  if (command == "sim") return RunSimCommand(args, std::cout, std::cerr);
-  if (command == "pack") return RunPackCommand(args, std::cout, std::cerr);
-  if (command == "ports") return RunPortsCommand(args, std::cout, std::cerr);
-  std::cerr << (command.empty() ? "veq: no command given\n"
-                                : "veq: unknown command '" + command + "'\n")
-            << kUsage;
-  return 2;
+  if (command == "--version" || command == "-V") {
+    std::cout << "veq " << kVeqVersion << '\n';
+    return 0;
+  }
+  for (const TCommand& known : kCommands) {
+    if (command == known.Name) return known.Run(args, std::cout, std::cerr);
+  }
+  return UsageError(kVeqCommand,
+                    command.empty() ? "не задана команда" : "неизвестная команда «" + command + "»",
+                    std::cerr);
 }
