@@ -111,6 +111,10 @@ bool ClosePort(TBComPort& port, const TWarningBox& showWarning) {
 TBaudRate StrToBaudRate(const std::string& text) {
   return ValueOf(kBaudRates, text, br9600);
 }
+bool IsKnownBaudRateText(const std::string& text) {
+  return std::any_of(kBaudRates.begin(), kBaudRates.end(),
+                     [&](const auto& row) { return text == row.first; });
+}
 std::string BaudRateToStr(TBaudRate rate) {
   return TextOf(kBaudRates, rate, "9600");
 }

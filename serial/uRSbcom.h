@@ -12,6 +12,8 @@
 // Texts are matched exactly (case, blanks); anything else gives the fall-back.
 
 TBaudRate StrToBaudRate(const std::string& text);
+// Whether StrToBaudRate knows the text rather than falling back.
+bool IsKnownBaudRateText(const std::string& text);
 std::string BaudRateToStr(TBaudRate rate);
 TByteSize StrToByteSize(const std::string& text);
 std::string ByteSizeToStr(TByteSize size);

@@ -1,38 +1,40 @@
 #include "tools/SimCommand.h"
 
 #include <csignal>
-#include <optional>
 #include <ostream>
-#include <stdexcept>
 
+#include "engine/FirmwareImage.h"
 #include "serial/uRSbcom.h"
 #include "tools/AtomicFile.h"
-#include "tools/CommandLine.h"
+#include "tools/LineOptions.h"
 #include "tools/SignalWatcher.h"
 #include "tools/SimRunner.h"
 
-const char* const kSimUsage =
-    "usage: veq sim (--pty | --port DEVICE | --udp IP:PORT) [options]\n"
-    "  Plays a VEQ board's boot loader. The first output line tells where it\n"
-    "  listens: the port text for 'veq flash --port', or IP:PORT for\n"
-    "  'veq flash --udp IP --udp-port PORT'; then one line per delivery received\n"
-    "  (<<), answer sent (>>) and change of state (--).\n"
-    "  --pty                 make a pseudo-terminal\n"
-    "  --port DEVICE         use a serial device, with --baud, --data-bits,\n"
-    "                        --parity, --stop-bits as for veq flash (9600 8 odd 1)\n"
-    "  --udp IP:PORT         listen on this address (port 0: any free port)\n"
-    "  --id TEXT             the 12-character identity (default VEQKUFX01105)\n"
-    "  --out FILE            on exit, write the sections accepted in the last run\n"
-    "                        as a .vqf image\n"
-    "  --wrong-at K          answer WRONG to data block K of a run (K from 1)\n"
-    "  --err-at K            answer ERR to data block K\n"
-    "  --silent-at K         answer nothing from data block K on\n"
-    "  --noise               surround every answer with bytes that are no answer\n"
-    "  --delay-ms N          send every answer N ms late\n"
-    "  --boot-after-ms N     ignore everything for N ms after start\n"
-    "  --once                exit when the first programming run has ended\n"
-    "Exit status: 0 stopped (signal or --once), 1 --out not written, 2 usage error,\n"
-    "3 link not made.\n";
+const TCommandText kSimCommand = {
+    "sim",
+    "Использование: veq sim (--pty | --port УСТРОЙСТВО | --udp IP:ПОРТ) [параметры]\n"
+    "  Играет загрузчик платы VEQ. Первая строка вывода говорит, где он ждёт:\n"
+    "  имя порта для «veq flash --port» или IP:ПОРТ для\n"
+    "  «veq flash --udp IP --udp-port ПОРТ»; дальше по строке на каждую принятую\n"
+    "  посылку (<<), отправленный ответ (>>) и смену состояния (--).\n"
+    "  --pty                 создать псевдотерминал\n"
+    "  --port УСТРОЙСТВО     последовательный порт; с ним --baud, --data-bits,\n"
+    "                        --parity, --stop-bits, как у veq flash (9600 8 odd 1)\n"
+    "  --udp IP:ПОРТ         ждать по этому адресу (IP или имя узла; порт 0: любой\n"
+    "                        свободный)\n"
+    "  --id ТЕКСТ            опознавательная строка платы, ровно 12 байт\n"
+    "                        (по умолчанию VEQKUFX01105)\n"
+    "  --out ФАЙЛ            при выходе записать разделы, принятые в последнем\n"
+    "                        сеансе, образом .vqf\n"
+    "  --wrong-at K          ответить WRONG на блок данных K сеанса (K от 1)\n"
+    "  --err-at K            ответить ERR на блок данных K\n"
+    "  --silent-at K         молчать начиная с блока данных K\n"
+    "  --noise               окружать каждый ответ байтами, не образующими ответа\n"
+    "  --delay-ms N          посылать каждый ответ на N мс позже\n"
+    "  --boot-after-ms N     N мс после старта ничего не слышать\n"
+    "  --once                выйти по окончании первого сеанса записи\n"
+    "Код выхода: 0 остановлен (сигналом или --once), 1 --out не записан,\n"
+    "2 ошибка в командной строке, 3 линию не удалось открыть.\n"};
 
 namespace {
 
@@ -41,143 +43,143 @@ namespace {
 const char* const kNoise = "\r\n.\x01";
 
 constexpr int64_t kMaxMs = 24LL * 3600 * 1000;
+// Sections of up to 65535 blocks, and as many sections.
+constexpr int64_t kMaxBlockNumber = 0xFFFF * 0xFFFFLL;
 
 struct TSimOptions {
-  std::string Pty, Port, Udp;
+  bool Pty = false;
+  std::string Port;
+  std::string UdpIp;
+  uint16_t UdpPort = 0;
   std::string Out;
   TDeviceModel::TSettings Model;
   line_driver::TLineSetting Line;
   bool Once = false;
 };
 
-bool ReadFault(const TParsedArgs& args, TDeviceModel::TSettings& model, std::string& error) {
+std::string ReadFault(const TParsedArgs& args, TDeviceModel::TSettings& model) {
   const std::pair<const char*, TDeviceModel::TFault> knobs[] = {
       {"--wrong-at", TDeviceModel::TFault::Wrong},
       {"--err-at", TDeviceModel::TFault::Err},
       {"--silent-at", TDeviceModel::TFault::Silent}};
   for (const auto& [option, fault] : knobs) {
     if (!args.Has(option)) continue;
-    if (model.Fault != TDeviceModel::TFault::None) {
-      error = "only one of --wrong-at, --err-at, --silent-at may be given";
-      return false;
-    }
-    const auto block = ParseNumber(args.Value(option), 1, 0xFFFF * 0xFFFFLL);
-    if (!block) {
-      error = std::string(option) + " takes a block number from 1";
-      return false;
-    }
+    if (model.Fault != TDeviceModel::TFault::None)
+      return "можно только один из --wrong-at, --err-at, --silent-at";
+    const std::string text = args.Value(option);
+    const auto block = ParseNumber(text, 1, kMaxBlockNumber);
+    if (!block) return std::string(option) + " «" + text + "»: нужен номер блока от 1";
     model.Fault = fault;
     model.FaultBlock = static_cast<int>(*block);
   }
-  return true;
+  return {};
 }
 
-bool ReadMilliseconds(const TParsedArgs& args, const char* option, int64_t& value,
-                      std::string& error) {
-  if (!args.Has(option)) return true;
-  const auto ms = ParseNumber(args.Value(option), 0, kMaxMs);
-  if (!ms) error = std::string(option) + " takes a number of milliseconds";
-  value = ms.value_or(0);
-  return ms.has_value();
+std::string ReadMilliseconds(const TParsedArgs& args, const char* option, int64_t& value) {
+  if (!args.Has(option)) return {};
+  const std::string text = args.Value(option);
+  const auto ms = ParseNumber(text, 0, kMaxMs);
+  if (!ms) {
+    return std::string(option) + " «" + text + "»: нужно число миллисекунд от 0 до " +
+           std::to_string(kMaxMs);
+  }
+  value = *ms;
+  return {};
 }
 
 // The serial line texts, read as the port component reads them. The
 // driver's enumerations list their members in the component's order.
-line_driver::TLineSetting LineFromTexts(const TParsedArgs& args) {
+line_driver::TLineSetting LineFromTexts(const TLineTexts& texts) {
   line_driver::TLineSetting line;
-  line.BitsPerSecond = BaudRateBitsPerSecond(StrToBaudRate(args.Value("--baud", "9600")));
-  line.DataBits = 5 + StrToByteSize(args.Value("--data-bits", "8"));
-  line.Parity = static_cast<line_driver::TParityBits>(StrToParity(args.Value("--parity", "odd")));
-  line.StopBits =
-      static_cast<line_driver::TStopBitCount>(StrToStopBits(args.Value("--stop-bits", "1")));
+  line.BitsPerSecond = BaudRateBitsPerSecond(StrToBaudRate(texts.Baud));
+  line.DataBits = 5 + StrToByteSize(texts.DataBits);
+  line.Parity = static_cast<line_driver::TParityBits>(StrToParity(texts.Parity));
+  line.StopBits = static_cast<line_driver::TStopBitCount>(StrToStopBits(texts.StopBits));
   return line;
 }
 
-std::optional<TSimOptions> ReadOptions(const TParsedArgs& args, std::string& error) {
-  TSimOptions options;
+// IP:PORT, the host also as a name; the port 0 means any free one.
+std::string ReadUdpAddress(const std::string& text, TSimOptions& options) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos) return "--udp «" + text + "»: нужно IP:ПОРТ";
+  if (const std::string error = CheckPortText("--udp", text.substr(colon + 1), 0, options.UdpPort);
+      !error.empty())
+    return error;
+  return ResolveHostText("--udp", text.substr(0, colon), options.UdpIp);
+}
+
+std::string ReadLink(const TParsedArgs& args, TSimOptions& options) {
   const int links = int(args.Has("--pty")) + int(args.Has("--port")) + int(args.Has("--udp"));
-  if (links != 1) {
-    error = "give exactly one of --pty, --port DEVICE, --udp IP:PORT";
-    return std::nullopt;
+  if (links != 1) return "нужен ровно один из --pty, --port УСТРОЙСТВО, --udp IP:ПОРТ";
+  options.Pty = args.Has("--pty");
+  if (!args.Has("--port")) {
+    for (const char* lineOption : {"--baud", "--data-bits", "--parity", "--stop-bits"}) {
+      if (args.Has(lineOption)) return std::string(lineOption) + " бывает только с --port";
+    }
+    return args.Has("--udp") ? ReadUdpAddress(args.Value("--udp"), options) : "";
   }
-  options.Pty = args.Has("--pty") ? "pty" : "";
   options.Port = args.Value("--port");
-  options.Udp = args.Value("--udp");
+  if (options.Port.empty()) return "--port: нужно имя устройства";
+  TLineTexts line;
+  const std::string error = ReadLineOptions(args, line);
+  options.Line = LineFromTexts(line);
+  return error;
+}
+
+std::string ReadOptions(const TParsedArgs& args, TSimOptions& options) {
+  if (!args.Operands.empty()) return "лишний аргумент «" + args.Operands.front() + "»";
   options.Out = args.Value("--out");
   options.Once = args.Has("--once");
   options.Model.Identity = args.Value("--id", options.Model.Identity);
-  if (options.Model.Identity.size() != 12) {
-    error = "--id takes exactly 12 characters";
-    return std::nullopt;
-  }
+  if (options.Model.Identity.size() != kFileIdSize)
+    return "--id «" + options.Model.Identity + "»: нужно ровно 12 байт";
   if (args.Has("--noise")) options.Model.Noise = kNoise;
-  if (!ReadFault(args, options.Model, error) ||
-      !ReadMilliseconds(args, "--delay-ms", options.Model.AnswerDelayMs, error) ||
-      !ReadMilliseconds(args, "--boot-after-ms", options.Model.BootDelayMs, error)) {
-    return std::nullopt;
+  for (const std::string& error :
+       {ReadLink(args, options), ReadFault(args, options.Model),
+        ReadMilliseconds(args, "--delay-ms", options.Model.AnswerDelayMs),
+        ReadMilliseconds(args, "--boot-after-ms", options.Model.BootDelayMs)}) {
+    if (!error.empty()) return error;
   }
-  for (const char* lineOption : {"--baud", "--data-bits", "--parity", "--stop-bits"}) {
-    if (args.Has(lineOption) && options.Port.empty()) {
-      error = std::string(lineOption) + " goes with --port only";
-      return std::nullopt;
-    }
-  }
-  options.Line = LineFromTexts(args);
-  if (!args.Operands.empty()) {
-    error = "unexpected argument '" + args.Operands.front() + "'";
-    return std::nullopt;
-  }
-  return options;
+  return {};
 }
 
 std::unique_ptr<ISimLink> OpenLink(const TSimOptions& options) {
-  if (!options.Pty.empty()) return OpenPtyLink();
+  if (options.Pty) return OpenPtyLink();
   if (!options.Port.empty()) return OpenSerialLink(options.Port, options.Line);
-  const size_t colon = options.Udp.rfind(':');
-  const auto port = colon == std::string::npos
-                        ? std::nullopt
-                        : ParseNumber(options.Udp.substr(colon + 1), 0, 0xFFFF);
-  if (!port) throw std::invalid_argument("--udp takes IP:PORT, not '" + options.Udp + "'");
-  return OpenUdpLink(options.Udp.substr(0, colon), static_cast<uint16_t>(*port));
+  return OpenUdpLink(options.UdpIp, options.UdpPort);
 }
 
 }  // namespace
 
 int RunSimCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (AsksForHelp(args)) {
+    out << kSimCommand.Usage;
+    return 0;
+  }
   const TParsedArgs parsed = ParseArgs(
       args, {{"--port", "--udp", "--id", "--out", "--wrong-at", "--err-at", "--silent-at",
               "--delay-ms", "--boot-after-ms", "--baud", "--data-bits", "--parity", "--stop-bits"},
-             {"--pty", "--noise", "--once", "--help", "-h"}});
-  if (parsed.Error.empty() && parsed.Has("--help")) {
-    out << kSimUsage;
-    return 0;
-  }
-  std::string error = parsed.Error;
-  const auto options = error.empty() ? ReadOptions(parsed, error) : std::nullopt;
-  if (!options) {
-    err << "veq sim: " << error << '\n' << kSimUsage;
-    return 2;
-  }
+             {"--pty", "--noise", "--once"}});
+  TSimOptions options;
+  const std::string error = parsed.Error.empty() ? ReadOptions(parsed, options) : parsed.Error;
+  if (!error.empty()) return UsageError(kSimCommand, error, err);
 
   std::unique_ptr<TSimRunner> sim;
   try {
-    sim = std::make_unique<TSimRunner>(OpenLink(*options), options->Model);
-  } catch (const std::invalid_argument& bad) {
-    err << "veq sim: " << bad.what() << '\n' << kSimUsage;
-    return 2;
+    sim = std::make_unique<TSimRunner>(OpenLink(options), options.Model);
   } catch (const std::exception& failure) {
-    err << "veq sim: " << failure.what() << '\n';
+    err << "veq sim: линию не удалось открыть: " << failure.what() << '\n';
     return 3;
   }
-  sim->Once = options->Once;
+  sim->Once = options.Once;
   sim->OnLog = [&out](const std::string& line) { out << line << '\n' << std::flush; };
   out << sim->Where() << '\n' << std::flush;
 
   TSignalWatcher watcher({SIGINT, SIGTERM}, [&sim](int) { sim->RequestStop(); });
   sim->Run();
 
-  if (!options->Out.empty() && !WriteFileAtomically(options->Out, sim->AcceptedImage())) {
-    err << "veq sim: cannot write '" << options->Out << "'\n";
+  if (!options.Out.empty() && !WriteFileAtomically(options.Out, sim->AcceptedImage())) {
+    err << "veq sim: не удалось записать «" << options.Out << "»\n";
     return 1;
   }
   return 0;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/CommandLine.h"
+
 // `veq sim`: plays a VEQ boot loader (the device model) over a
 // pseudo-terminal, a serial device or UDP. The first line of standard output
 // says where the board is (the port text for `veq flash --port`, or
@@ -13,4 +15,4 @@
 // a usage error, 3 when its link could not be made.
 int RunSimCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-extern const char* const kSimUsage;
+extern const TCommandText kSimCommand;

@@ -11,6 +11,8 @@
 #include <mutex>
 
 #include "engine/FirmwareImage.h"
+#include "tests/tools/CommandRun.h"
+#include "tools/SimCommand.h"
 #include "tools/SimRunner.h"
 
 namespace {
@@ -199,6 +201,39 @@ TEST(SimLink, ReportsWhyALinkCannotBeMade) {
   const auto port = static_cast<uint16_t>(std::stoi(where.substr(where.rfind(':') + 1)));
   EXPECT_NE(port, 0) << "the port the kernel chose is named";
   EXPECT_THROW(OpenUdpLink("127.0.0.1", port), std::runtime_error) << "port in use";
+}
+
+// Every option is checked before a link opens, so none of these makes one.
+TEST(SimCommand, RefusesBadOptionsBeforeOpeningALink) {
+  const struct {
+    std::vector<std::string> Args;
+    std::string Error;
+  } cases[] = {
+      {{}, "нужен ровно один из --pty, --port УСТРОЙСТВО, --udp IP:ПОРТ"},
+      {{"--pty", "--udp", "127.0.0.1:0"}, "нужен ровно один из --pty, --port УСТРОЙСТВО, --udp IP:ПОРТ"},
+      {{"--port", ""}, "--port: нужно имя устройства"},
+      {{"--port", "/dev/veq-none", "--parity", "banana"},
+       "--parity «banana»: можно none, odd, even, mark, space"},
+      {{"--port", "/dev/veq-none", "--data-bits", "9"}, "--data-bits «9»: можно 5, 6, 7, 8"},
+      {{"--pty", "--baud", "9600"}, "--baud бывает только с --port"},
+      {{"--udp", "127.0.0.1"}, "--udp «127.0.0.1»: нужно IP:ПОРТ"},
+      {{"--udp", "127.0.0.1:65536"}, "--udp «65536»: нужен номер порта от 0 до 65535"},
+      {{"--udp", "192.168.0.300:5"},
+       "--udp «192.168.0.300»: это не адрес IPv4 (четыре числа 0–255 через точку)"},
+      {{"--pty", "--id", "VEQKUFX0110"}, "--id «VEQKUFX0110»: нужно ровно 12 байт"},
+      {{"--pty", "--wrong-at", "0"}, "--wrong-at «0»: нужен номер блока от 1"},
+      {{"--pty", "--wrong-at", "1", "--err-at", "2"},
+       "можно только один из --wrong-at, --err-at, --silent-at"},
+      {{"--pty", "--delay-ms", "-5"}, "--delay-ms «-5»: нужно число миллисекунд от 0 до 86400000"},
+      {{"--pty", "extra"}, "лишний аргумент «extra»"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.Args));
+    const TCommandRun run = RunCommand(RunSimCommand, c.Args);
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(run.Err, "veq sim: " + c.Error + "\nСправка: veq sim --help\n");
+  }
 }
 
 }  // namespace
