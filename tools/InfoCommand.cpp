@@ -6,16 +6,16 @@
 #include "engine/DisplayText.h"
 #include "engine/ImageScan.h"
 #include "engine/Session.h"
-#include "tools/CommandLine.h"
 #include "tools/ConsoleWindow.h"
 
-const char* const kInfoUsage =
-    "usage: veq info [--all] IMAGE\n"
-    "  Prints the image summary the programmer shows for IMAGE (board, variant,\n"
-    "  software version, blocks of section 0 and its checksum verdict).\n"
-    "  --all  also walks every section up to the end marker and verifies each\n"
-    "         section's checksum in the board's form.\n"
-    "Exit status: 0 sound image, 1 a check failed, 2 usage error.\n";
+const TCommandText kInfoCommand = {
+    "info",
+    "Использование: veq info [--all] ОБРАЗ\n"
+    "  Показывает сводку об ОБРАЗЕ, как её показывает программатор (плата,\n"
+    "  исполнение, версия ПО, блоки раздела 0 и проверка его контрольной суммы).\n"
+    "  --all  ещё пройти все разделы до конечного маркера и проверить\n"
+    "         контрольную сумму каждого так, как её считает плата.\n"
+    "Код выхода: 0 образ исправен, 1 проверка не прошла, 2 ошибка в командной строке.\n"};
 
 namespace {
 
@@ -34,29 +34,29 @@ std::string StatusText(const TSectionReport& section) {
     case TSectionStatus::Ok:
       return "OK";
     case TSectionStatus::Mismatch:
-      return "MISMATCH";
+      return "КОНТРОЛЬНАЯ СУММА НЕ СОВПАДАЕТ";
     case TSectionStatus::EndMarker:
-      return "END MARKER";
+      return "КОНЕЧНЫЙ МАРКЕР";
     case TSectionStatus::BadEndMarker:
-      return "END MARKER WITH NON-ZERO COUNTS (a run would not end cleanly)";
+      return "КОНЕЧНЫЙ МАРКЕР С НЕНУЛЕВЫМИ СЧЁТЧИКАМИ (запись не завершилась бы чисто)";
     case TSectionStatus::ZeroCount:
-      return "ZERO COUNT WITHOUT END MARKER (a run would stop here without success)";
+      return "НОЛЬ БЛОКОВ БЕЗ КОНЕЧНОГО МАРКЕРА (запись остановилась бы здесь без успеха)";
     case TSectionStatus::BlockTooLarge:
-      return "BLOCK TOO LARGE (over 2048 bytes)";
+      return "СЛИШКОМ БОЛЬШОЙ БЛОК (больше 2048 байт)";
     case TSectionStatus::TruncatedHeader:
-      return "TRUNCATED HEADER (" + std::to_string(section.BytesPresent) + " of 21 bytes)";
+      return "ЗАГОЛОВОК ОБРЕЗАН (" + std::to_string(section.BytesPresent) + " из 21 байта)";
     case TSectionStatus::TruncatedData:
-      return "TRUNCATED DATA (" + std::to_string(section.BytesPresent) + " of " +
-             std::to_string(h.DataLength()) + " bytes)";
+      return "ДАННЫЕ ОБРЕЗАНЫ (" + std::to_string(section.BytesPresent) + " из " +
+             std::to_string(h.DataLength()) + " байт)";
     case TSectionStatus::MissingEndMarker:
-      return "NO END MARKER (the file ends here)";
+      return "НЕТ КОНЕЧНОГО МАРКЕРА (файл кончается здесь)";
   }
   return {};
 }
 
 void PrintSections(const TImageScan& scan, std::ostream& out) {
   for (const TSectionReport& section : scan.Sections) {
-    out << "section " << section.Index;
+    out << "раздел " << section.Index;
     if (section.Status != TSectionStatus::MissingEndMarker) {
       out << "  " << PrintableId(section.Header.FileId) << "  " << section.Header.BlockCount << "x"
           << section.Header.BlockSize;
@@ -64,28 +64,25 @@ void PrintSections(const TImageScan& scan, std::ostream& out) {
     out << "  " << StatusText(section) << '\n';
   }
   if (scan.Ok()) {
-    out << "verdict: OK (" << scan.Sections.size() << " sections, " << scan.DataBlocks
-        << " blocks, " << scan.DataBytes << " bytes of data)\n";
+    out << "итог: OK (разделов: " << scan.Sections.size() << ", блоков: " << scan.DataBlocks
+        << ", байт данных: " << scan.DataBytes << ")\n";
   } else {
-    out << "verdict: FAILED\n";
+    out << "итог: ОШИБКА\n";
   }
 }
 
 }  // namespace
 
 int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  const TParsedArgs parsed = ParseArgs(args, {{}, {"--all", "--help", "-h"}});
-  if (parsed.Error.empty() && parsed.Has("--help")) {
-    out << kInfoUsage;
+  if (AsksForHelp(args)) {
+    out << kInfoCommand.Usage;
     return 0;
   }
+  const TParsedArgs parsed = ParseArgs(args, {{}, {"--all"}});
   std::string error = parsed.Error;
   if (error.empty() && parsed.Operands.size() != 1)
-    error = parsed.Operands.empty() ? "no image given" : "give one image";
-  if (!error.empty()) {
-    err << "veq info: " << error << '\n' << kInfoUsage;
-    return 2;
-  }
+    error = parsed.Operands.empty() ? "не задан образ" : "нужен ровно один образ";
+  if (!error.empty()) return UsageError(kInfoCommand, error, err);
   const std::string& path = parsed.Operands.front();
   const bool all = parsed.Has("--all");
 

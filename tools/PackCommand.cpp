@@ -8,21 +8,23 @@
 
 #include "engine/FirmwareImage.h"
 #include "tools/AtomicFile.h"
-#include "tools/CommandLine.h"
 
-const char* const kPackUsage =
-    "usage: veq pack -o OUT --board CODE --variant VV --version NNN [--block-size N]\n"
-    "                SECTION0.bin [SECTION1.bin ...]\n"
-    "  Writes a .vqf image: one section per input file, in the order given\n"
-    "  (section 0 is the MCU flash, section 1 the second flash), each a header\n"
-    "  with FileId \"VEQ\"+CODE+VV+NNN and the checksum in the board's form\n"
-    "  (CRC-16 for OXR_, 8-bit XOR otherwise), its data padded with zero bytes\n"
-    "  to whole blocks, then the end-marker section \"VEQENDF\"+VV+NNN.\n"
-    "  --board CODE     four printable characters (KUFX, OXR_, ...)\n"
-    "  --variant VV     two printable characters\n"
-    "  --version NNN    three decimal digits\n"
-    "  --block-size N   data bytes per block, 1..2048 (default 512)\n"
-    "Exit status: 0 written, 1 a file could not be read or written, 2 usage error.\n";
+const TCommandText kPackCommand = {
+    "pack",
+    "Использование: veq pack -o ВЫХОД --board КОД --variant ИИ --version ННН\n"
+    "                [--block-size N] РАЗДЕЛ0.bin [РАЗДЕЛ1.bin ...]\n"
+    "  Записывает образ .vqf: по разделу на каждый входной файл в заданном порядке\n"
+    "  (раздел 0 — флеш-память МК, раздел 1 — вторая флеш-память), у каждого\n"
+    "  заголовок с FileId \"VEQ\"+КОД+ИИ+ННН и контрольной суммой в том виде, в каком\n"
+    "  её считает плата (CRC-16 для OXR_, иначе 8-битный XOR), данные дополнены\n"
+    "  нулевыми байтами до целых блоков; в конце раздел-маркер \"VEQENDF\"+ИИ+ННН.\n"
+    "  -o ВЫХОД         файл образа (пишется целиком или не пишется вовсе)\n"
+    "  --board КОД      четыре печатных знака (KUFX, OXR_, ...)\n"
+    "  --variant ИИ     исполнение, два печатных знака\n"
+    "  --version ННН    версия ПО, три десятичные цифры\n"
+    "  --block-size N   байт данных в блоке, 1..2048 (по умолчанию 512)\n"
+    "Код выхода: 0 записан, 1 файл не удалось прочитать или записать,\n"
+    "2 ошибка в командной строке.\n"};
 
 namespace {
 
@@ -47,7 +49,7 @@ bool Digits(const std::string& text) {
 std::optional<TPackRequest> ReadRequest(const TParsedArgs& args, std::string& error) {
   for (const char* required : {"-o", "--board", "--variant", "--version"}) {
     if (!args.Has(required)) {
-      error = std::string("option ") + required + " is required";
+      error = std::string("не задан обязательный параметр ") + required;
       return std::nullopt;
     }
   }
@@ -55,13 +57,15 @@ std::optional<TPackRequest> ReadRequest(const TParsedArgs& args, std::string& er
   const std::string variant = args.Value("--variant");
   const std::string version = args.Value("--version");
   if (board.size() != 4 || !Printable(board)) {
-    error = "--board takes four printable characters, not '" + board + "'";
+    error = "--board «" + board + "»: нужно четыре печатных знака";
   } else if (variant.size() != 2 || !Printable(variant)) {
-    error = "--variant takes two printable characters, not '" + variant + "'";
+    error = "--variant «" + variant + "»: нужно два печатных знака";
   } else if (version.size() != 3 || !Digits(version)) {
-    error = "--version takes three decimal digits, not '" + version + "'";
+    error = "--version «" + version + "»: нужно три десятичные цифры";
+  } else if (args.Value("-o").empty()) {
+    error = "-o: нужно имя файла образа";
   } else if (args.Operands.empty()) {
-    error = "no section file given";
+    error = "не задан ни один файл раздела";
   }
   if (!error.empty()) return std::nullopt;
 
@@ -72,14 +76,15 @@ std::optional<TPackRequest> ReadRequest(const TParsedArgs& args, std::string& er
   // header of the image names the same software.
   request.EndMarkerId = std::string(kEndMarker) + variant + version;
   if (request.FileId.find(kEndMarker) != std::string::npos) {
-    error = "board code '" + board + "' would make every section an end marker";
+    error = "--board «" + board + "»: с таким кодом каждый раздел стал бы конечным маркером";
     return std::nullopt;
   }
   request.BoardKind = BoardKindOf(board);
   if (args.Has("--block-size")) {
-    const auto size = ParseNumber(args.Value("--block-size"), 1, kMaxBlockSize);
+    const std::string text = args.Value("--block-size");
+    const auto size = ParseNumber(text, 1, kMaxBlockSize);
     if (!size) {
-      error = "--block-size takes a number from 1 to " + std::to_string(kMaxBlockSize);
+      error = "--block-size «" + text + "»: нужно число от 1 до " + std::to_string(kMaxBlockSize);
       return std::nullopt;
     }
     request.BlockSize = static_cast<uint16_t>(*size);
@@ -102,18 +107,18 @@ std::optional<std::string> BuildImage(const TPackRequest& request, std::string& 
   for (const std::string& path : request.Sections) {
     const auto data = ReadWholeFile(path);
     if (!data) {
-      error = "cannot read section file '" + path + "'";
+      error = "не удалось прочитать файл раздела «" + path + "»";
       return std::nullopt;
     }
     // A section without blocks would end a writing run early, silently.
     if (data->empty()) {
-      error = "section file '" + path + "' is empty";
+      error = "файл раздела «" + path + "» пуст";
       return std::nullopt;
     }
     const size_t blocks = (data->size() + request.BlockSize - 1) / request.BlockSize;
     if (blocks > 0xFFFF) {
-      error = "section file '" + path + "' needs " + std::to_string(blocks) +
-              " blocks; at most 65535 fit (use a larger --block-size)";
+      error = "файлу раздела «" + path + "» нужно " + std::to_string(blocks) +
+              " блоков, а входит не больше 65535 (возьмите --block-size побольше)";
       return std::nullopt;
     }
     image += MakeSection(request.FileId, request.BlockSize, *data, request.BoardKind);
@@ -125,27 +130,23 @@ std::optional<std::string> BuildImage(const TPackRequest& request, std::string& 
 }  // namespace
 
 int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  const TParsedArgs parsed = ParseArgs(
-      args, {{"-o", "--board", "--variant", "--version", "--block-size"}, {"--help", "-h"}});
-  if (parsed.Error.empty() && parsed.Has("--help")) {
-    out << kPackUsage;
+  if (AsksForHelp(args)) {
+    out << kPackCommand.Usage;
     return 0;
   }
+  const TParsedArgs parsed =
+      ParseArgs(args, {{"-o", "--board", "--variant", "--version", "--block-size"}, {}});
   std::string error = parsed.Error;
   const auto request = error.empty() ? ReadRequest(parsed, error) : std::nullopt;
-  if (!request) {
-    err << "veq pack: " << error << '\n' << kPackUsage;
-    return 2;
-  }
+  if (!request) return UsageError(kPackCommand, error, err);
   const auto image = BuildImage(*request, error);
   if (image && !WriteFileAtomically(request->Out, *image))
-    error = "cannot write '" + request->Out + "'";
+    error = "не удалось записать «" + request->Out + "»";
   if (!image || !error.empty()) {
     err << "veq pack: " << error << '\n';
     return 1;
   }
-  const size_t sections = request->Sections.size();
-  out << request->Out << ": " << sections << (sections == 1 ? " section" : " sections")
-      << " + end marker, " << image->size() << " bytes\n";
+  out << request->Out << ": разделов: " << request->Sections.size()
+      << " и конечный маркер, байт: " << image->size() << '\n';
   return 0;
 }

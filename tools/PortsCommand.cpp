@@ -4,20 +4,22 @@
 
 #include "serial/BCPort.h"
 
-const char* const kPortsUsage =
-    "usage: veq ports\n"
-    "  Lists the serial ports present, one a line; each line is a port text\n"
-    "  for 'veq flash --port'.\n";
+const TCommandText kPortsCommand = {
+    "ports",
+    "Использование: veq ports\n"
+    "  Перечисляет имеющиеся последовательные порты, по одному в строке; каждая\n"
+    "  строка годится в «veq flash --port».\n"
+    "Код выхода: 0, 2 ошибка в командной строке.\n"};
 
 int RunPortsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    out << kPortsUsage;
+  if (AsksForHelp(args)) {
+    out << kPortsCommand.Usage;
     return 0;
   }
-  if (!args.empty()) {
-    err << "veq ports: unexpected argument '" << args[0] << "'\n" << kPortsUsage;
-    return 2;
-  }
+  const TParsedArgs parsed = ParseArgs(args, {});
+  if (!parsed.Error.empty()) return UsageError(kPortsCommand, parsed.Error, err);
+  if (!parsed.Operands.empty())
+    return UsageError(kPortsCommand, "лишний аргумент «" + parsed.Operands.front() + "»", err);
   std::vector<std::string> ports;
   ListSerialPorts(ports);
   for (const std::string& port : ports)

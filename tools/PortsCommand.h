@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "tools/CommandLine.h"
+
 // `veq ports`: the serial ports present, one a line, as the COM panel lists
 // them. Exit status 0, or 2 on a usage error.
 int RunPortsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-extern const char* const kPortsUsage;
+extern const TCommandText kPortsCommand;

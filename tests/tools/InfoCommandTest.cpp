@@ -44,13 +44,24 @@ TEST_F(InfoCommand, FailedCheckExitsOne) {
   EXPECT_EQ(Info({dir.File("none.vqf")}).Out, "Нет доступа к файлу.\n");
 }
 
-TEST_F(InfoCommand, UsageErrorsExitTwo) {
-  EXPECT_EQ(Info({}).Status, 2);
-  EXPECT_EQ(Info({"--bogus", "x.vqf"}).Status, 2);
-  EXPECT_EQ(Info({"a.vqf", "b.vqf"}).Status, 2);
-  const auto help = Info({"--help"});
+TEST_F(InfoCommand, UsageErrorsExitTwoOnTwoLines) {
+  const struct {
+    std::vector<std::string> Args;
+    std::string Error;
+  } cases[] = {
+      {{}, "не задан образ"},
+      {{"--bogus", "x.vqf"}, "неизвестный параметр «--bogus»"},
+      {{"a.vqf", "b.vqf"}, "нужен ровно один образ"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Error);
+    const auto run = Info(c.Args);
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_EQ(run.Err, "veq info: " + c.Error + "\nСправка: veq info --help\n");
+  }
+  const auto help = Info({"x.vqf", "--help"});
   EXPECT_EQ(help.Status, 0);
-  EXPECT_NE(help.Out.find("usage: veq info"), std::string::npos);
+  EXPECT_EQ(help.Out, kInfoCommand.Usage);
 }
 
 TEST_F(InfoCommand, AllSeesAWrongChecksumInSectionOneThatTheCheckDoesNot) {
@@ -60,10 +71,10 @@ TEST_F(InfoCommand, AllSeesAWrongChecksumInSectionOneThatTheCheckDoesNot) {
   EXPECT_EQ(Info({path}).Status, 0);
   auto run = Info({"--all", path});
   EXPECT_EQ(run.Status, 0);
-  EXPECT_NE(run.Out.find("section 0  VEQOXR_02007  5x64  OK\n"), std::string::npos) << run.Out;
-  EXPECT_NE(run.Out.find("section 1  VEQOXR_02007  4x64  OK\n"), std::string::npos);
-  EXPECT_NE(run.Out.find("section 2  VEQENDF00000  0x0  END MARKER\n"), std::string::npos);
-  EXPECT_NE(run.Out.find("verdict: OK (3 sections, 9 blocks, 576 bytes of data)"),
+  EXPECT_NE(run.Out.find("раздел 0  VEQOXR_02007  5x64  OK\n"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("раздел 1  VEQOXR_02007  4x64  OK\n"), std::string::npos);
+  EXPECT_NE(run.Out.find("раздел 2  VEQENDF00000  0x0  КОНЕЧНЫЙ МАРКЕР\n"), std::string::npos);
+  EXPECT_NE(run.Out.find("итог: OK (разделов: 3, блоков: 9, байт данных: 576)"),
             std::string::npos);
 
   second[19] ^= 0x40;
@@ -71,8 +82,8 @@ TEST_F(InfoCommand, AllSeesAWrongChecksumInSectionOneThatTheCheckDoesNot) {
   EXPECT_EQ(Info({path}).Status, 0);
   run = Info({"--all", path});
   EXPECT_EQ(run.Status, 1);
-  EXPECT_NE(run.Out.find("section 1  VEQOXR_02007  4x64  MISMATCH\n"), std::string::npos);
-  EXPECT_NE(run.Out.find("verdict: FAILED"), std::string::npos);
+  EXPECT_NE(run.Out.find("раздел 1  VEQOXR_02007  4x64  КОНТРОЛЬНАЯ СУММА НЕ СОВПАДАЕТ\n"), std::string::npos);
+  EXPECT_NE(run.Out.find("итог: ОШИБКА"), std::string::npos);
 }
 
 TEST_F(InfoCommand, AllReportsTruncationOversizeAndMissingEndMarker) {
@@ -81,16 +92,16 @@ TEST_F(InfoCommand, AllReportsTruncationOversizeAndMissingEndMarker) {
 
   auto run = Info({"--all", Image(first + second.substr(0, 21 + 20))});
   EXPECT_EQ(run.Status, 1);
-  EXPECT_NE(run.Out.find("section 1  VEQKUFX01105  3x16  TRUNCATED DATA (20 of 48 bytes)"),
+  EXPECT_NE(run.Out.find("раздел 1  VEQKUFX01105  3x16  ДАННЫЕ ОБРЕЗАНЫ (20 из 48 байт)"),
             std::string::npos)
       << run.Out;
 
   run = Info({"--all", Image(first + second.substr(0, 10))});
-  EXPECT_NE(run.Out.find("TRUNCATED HEADER (10 of 21 bytes)"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("ЗАГОЛОВОК ОБРЕЗАН (10 из 21 байта)"), std::string::npos) << run.Out;
 
   run = Info({"--all", Image(first + second)});
   EXPECT_EQ(run.Status, 1);
-  EXPECT_NE(run.Out.find("section 2  NO END MARKER"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("раздел 2  НЕТ КОНЕЧНОГО МАРКЕРА"), std::string::npos) << run.Out;
 
   SectionHeader big;
   big.FileId = "VEQKUFX01105";
@@ -98,7 +109,7 @@ TEST_F(InfoCommand, AllReportsTruncationOversizeAndMissingEndMarker) {
   big.BlockSize = 4096;
   run = Info({"--all", Image(first + EncodeSectionHeader(big) + std::string(4096, 'x'))});
   EXPECT_EQ(run.Status, 1);
-  EXPECT_NE(run.Out.find("section 1  VEQKUFX01105  1x4096  BLOCK TOO LARGE"), std::string::npos);
+  EXPECT_NE(run.Out.find("раздел 1  VEQKUFX01105  1x4096  СЛИШКОМ БОЛЬШОЙ БЛОК"), std::string::npos);
 }
 
 TEST_F(InfoCommand, AllFlagsZeroCountsBeforeTheEndMarker) {
@@ -108,23 +119,8 @@ TEST_F(InfoCommand, AllFlagsZeroCountsBeforeTheEndMarker) {
   const auto run = Info({"--all", Image(MakeSection("VEQKUFX01105", 16, Data(32, 1), 1) +
                                         EncodeSectionHeader(empty) + EndMarker())});
   EXPECT_EQ(run.Status, 1);
-  EXPECT_NE(run.Out.find("section 1  VEQKUFX01105  0x16  ZERO COUNT"), std::string::npos)
+  EXPECT_NE(run.Out.find("раздел 1  VEQKUFX01105  0x16  НОЛЬ БЛОКОВ"), std::string::npos)
       << run.Out;
-}
-
-TEST_F(InfoCommand, ScanCountsBlocksSentForTheSessionCounters) {
-  const std::string path = Image(MakeSection("VEQKUFX01105", 16, Data(48, 1), 1) +
-                                 MakeSection("VEQKUFX01105", 16, Data(32, 2), 1) + EndMarker());
-  const TImageScan scan = ScanImage(path);
-  ASSERT_TRUE(scan.Ok());
-  EXPECT_EQ(scan.DataBlocks, 5u);
-  EXPECT_EQ(scan.BlocksSentBefore(0, 0), 0u);  // header of section 0 next
-  EXPECT_EQ(scan.BlocksSentBefore(0, 1), 0u);  // header sent, block 1 next
-  EXPECT_EQ(scan.BlocksSentBefore(0, 3), 2u);
-  EXPECT_EQ(scan.BlocksSentBefore(1, 0), 3u);  // section 0 complete
-  EXPECT_EQ(scan.BlocksSentBefore(1, 3), 5u);
-  EXPECT_EQ(scan.BlocksSentBefore(2, 0), 5u);  // end marker next
-  EXPECT_EQ(scan.BlocksSentBefore(3, 0), 5u);
 }
 
 }  // namespace

@@ -51,7 +51,8 @@ TEST_F(PackCommand, WritesSectionsPaddedToBlocksAndTheEndMarker) {
   const SectionHeader header = ParseSectionHeader(ReadFile(Out));
   EXPECT_EQ(header.BlockCount, 4);
   EXPECT_EQ(ReadFile(Out).substr(21 + 100, 28), std::string(28, '\0'));
-  EXPECT_NE(run.Out.find("2 sections + end marker"), std::string::npos);
+  EXPECT_EQ(run.Out, Out + ": разделов: 2 и конечный маркер, байт: " +
+                         std::to_string(expected.size()) + "\n");
 }
 
 TEST_F(PackCommand, ChecksumTakesTheBoardsFormAndInfoAcceptsTheImage) {
@@ -71,23 +72,41 @@ TEST_F(PackCommand, ChecksumTakesTheBoardsFormAndInfoAcceptsTheImage) {
   EXPECT_EQ(ParseSectionHeader(ReadFile(Out)).Checksum, SectionChecksum(2, Bytes(512, 4)));
 }
 
-TEST_F(PackCommand, RefusesBadFieldsWithUsageStatus) {
+TEST_F(PackCommand, RefusesBadFieldsWithUsageStatusOnTwoLines) {
   const std::string section = Dir.Write("a.bin", "data");
-  for (const auto& args :
-       {Args("KUF", {section}), Args("KUFXX", {section}), Args("KU X", {section}),
-        Args("KUFX", {section}, "0"), Args("KUFX", {section}, "2049"), Args("KUFX", {}),
-        Args("ENDF", {section}), std::vector<std::string>{"--board", "KUFX", section}}) {
-    const auto run = Pack(args);
-    EXPECT_EQ(run.Status, 2) << run.Err;
-    EXPECT_NE(run.Err.find("usage: veq pack"), std::string::npos);
+  auto with = [&](size_t index, const std::string& value) {
+    auto args = Args("KUFX", {section});
+    args[index] = value;
+    return args;
+  };
+  const struct {
+    std::vector<std::string> Args;
+    std::string Error;
+  } cases[] = {
+      {Args("KUF", {section}), "--board «KUF»: нужно четыре печатных знака"},
+      {Args("KUFXX", {section}), "--board «KUFXX»: нужно четыре печатных знака"},
+      {Args("KU X", {section}), "--board «KU X»: нужно четыре печатных знака"},
+      {Args("KUFX", {section}, "0"), "--block-size «0»: нужно число от 1 до 2048"},
+      {Args("KUFX", {section}, "2049"), "--block-size «2049»: нужно число от 1 до 2048"},
+      {Args("KUFX", {}), "не задан ни один файл раздела"},
+      {Args("ENDF", {section}),
+       "--board «ENDF»: с таким кодом каждый раздел стал бы конечным маркером"},
+      {{"--board", "KUFX", section}, "не задан обязательный параметр -o"},
+      {with(1, ""), "-o: нужно имя файла образа"},
+      {with(5, "1"), "--variant «1»: нужно два печатных знака"},
+      {with(7, "1a7"), "--version «1a7»: нужно три десятичные цифры"},
+      {{"--bogus"}, "неизвестный параметр «--bogus»"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Error);
+    const auto run = Pack(c.Args);
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_EQ(run.Err, "veq pack: " + c.Error + "\nСправка: veq pack --help\n");
   }
-  auto args = Args("KUFX", {section});
-  args[5] = "1";  // --variant
-  EXPECT_EQ(Pack(args).Status, 2);
-  args = Args("KUFX", {section});
-  args[7] = "1a7";  // --version
-  EXPECT_EQ(Pack(args).Status, 2);
   EXPECT_FALSE(std::ifstream(Out).good()) << "nothing was written";
+  const auto help = Pack({"--help"});
+  EXPECT_EQ(help.Status, 0);
+  EXPECT_EQ(help.Out, kPackCommand.Usage);
 }
 
 TEST_F(PackCommand, UnreadableOrUnfitSectionsLeaveAnEarlierImageAlone) {
@@ -96,7 +115,7 @@ TEST_F(PackCommand, UnreadableOrUnfitSectionsLeaveAnEarlierImageAlone) {
   EXPECT_EQ(Pack(Args("KUFX", {Dir.Write("empty.bin", "")})).Status, 1);
   const auto tooMany = Pack(Args("KUFX", {Dir.Write("big.bin", Bytes(65536 + 1, 0))}, "1"));
   EXPECT_EQ(tooMany.Status, 1);
-  EXPECT_NE(tooMany.Err.find("at most 65535"), std::string::npos) << tooMany.Err;
+  EXPECT_NE(tooMany.Err.find("не больше 65535"), std::string::npos) << tooMany.Err;
   EXPECT_EQ(ReadFile(Out), "earlier image");
 
   std::vector<std::string> args = Args("KUFX", {Dir.Write("a.bin", "x")});
