@@ -5,17 +5,25 @@
 #include <ostream>
 #include <thread>
 
+#include "tools/JsonEvents.h"
+
 TConsoleWindow::TConsoleWindow(std::ostream& out, std::ostream& err) : Out(out), Err(err) {
   Buttons = {
       {TButton::ButConnect, true}, {TButton::ButDisconnect, false}, {TButton::ButStart, false}};
 }
 
 void TConsoleWindow::SetLabProgCaption(const std::string& caption) {
+  // The session sets " Запись..." again with every block.
+  if (Events && caption != LabProg) Events->Status(caption);
   LabProg = caption;
   if (OnStatus) OnStatus(caption);
 }
 
 void TConsoleWindow::MemoLogAppend(const std::string& line) {
+  if (Events) {
+    Events->Log(line);
+    return;
+  }
   if (BeforeOutput) BeforeOutput(true);
   Out << line << '\n';
   if (FlushEveryLine) Out << std::flush;
@@ -46,14 +54,27 @@ void TConsoleWindow::SetTimer1Enabled(bool enabled) {
 }
 
 TMessageResult TConsoleWindow::MessageBox(TMessageKind kind, const std::string& text) {
+  if (kind == TMessageKind::Confirmation && Prepared && Prepared->Text == text) {
+    const TMessageResult answer = Prepared->Answer;
+    Prepared.reset();
+    return answer;
+  }
+  if (Events) {
+    Events->Message(kind, text);
+  } else if (kind != TMessageKind::Information || InformationOnErr) {
+    ShowOnErr(text);
+  }
+  if (OnMessage) OnMessage(kind, text);
+  if (kind != TMessageKind::Confirmation) return TMessageResult::Ok;
+  return Confirm ? Confirm(text) : TMessageResult::Cancel;
+}
+
+void TConsoleWindow::ShowOnErr(const std::string& text) {
   // The log so far comes before the box, wherever both streams go.
   Flush();
   if (BeforeOutput) BeforeOutput(false);
   Err << CaptionForTerminal(text) << '\n' << std::flush;
   if (AfterOutput) AfterOutput(false);
-  if (OnMessage) OnMessage(kind, text);
-  if (kind != TMessageKind::Confirmation) return TMessageResult::Ok;
-  return Confirm ? Confirm(text) : TMessageResult::Cancel;
 }
 
 void TConsoleWindow::Sleep(int milliseconds) {

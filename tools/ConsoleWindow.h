@@ -3,14 +3,18 @@
 #include <functional>
 #include <iosfwd>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "engine/WindowMembers.h"
 
+class TJsonEvents;
+
 // The window members as the command line shows them: log lines go to the
 // output stream as the window's log shows them, message box texts to the
-// error stream; captions, buttons, texts and timer settings are kept for
-// whoever drives the session.
+// error stream (or both, and the status, as JSON events); captions, buttons,
+// texts and timer settings are kept for whoever drives the session. Main
+// thread only.
 class TConsoleWindow : public IWindowMembers {
  public:
   TConsoleWindow(std::ostream& out, std::ostream& err);
@@ -44,6 +48,19 @@ class TConsoleWindow : public IWindowMembers {
   std::function<void(bool toLog)> BeforeOutput;
   std::function<void(bool toLog)> AfterOutput;
 
+  // When set, log lines, status and boxes become its events instead.
+  TJsonEvents* Events = nullptr;
+  // Information boxes are also printed on the error stream; off when the log
+  // already shows their text on the same terminal.
+  bool InformationOnErr = true;
+  // A question already put and answered before the session asks it: the
+  // session's box with this text takes the answer without asking again.
+  struct TPreparedAnswer {
+    std::string Text;
+    TMessageResult Answer;
+  };
+  std::optional<TPreparedAnswer> Prepared;
+
   // Each log line is flushed as it is written; without, whoever drives the
   // window flushes the log stream (Flush) when it suits.
   bool FlushEveryLine = true;
@@ -57,6 +74,8 @@ class TConsoleWindow : public IWindowMembers {
   std::string LabProg;
 
  private:
+  void ShowOnErr(const std::string& text);
+
   std::ostream& Out;
   std::ostream& Err;
   std::map<TButton, bool> Buttons;

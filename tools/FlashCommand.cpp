@@ -11,33 +11,42 @@
 #include "tools/CommandLine.h"
 #include "tools/SignalWatcher.h"
 
-const char* const kFlashUsage =
-    "usage: veq flash IMAGE (--port TEXT | --udp IP) [options]\n"
-    "  Connects, waits until the device has announced itself (switch it off and\n"
-    "  on) and is ready, writes IMAGE, and disconnects. Log lines go to standard\n"
-    "  output, message boxes (and on a terminal the status and progress) to\n"
-    "  standard error.\n"
-    "  --port TEXT             serial port, as in the COM panel (ttyUSB0, /dev/pts/3)\n"
-    "  --baud TEXT             line settings as in the COM panel\n"
-    "  --data-bits TEXT          (defaults 9600, 8, odd, 1)\n"
-    "  --parity TEXT\n"
-    "  --stop-bits TEXT\n"
-    "  --udp IP                the device's address\n"
-    "  --udp-port N            the device's UDP port (default 1001)\n"
-    "  --local-port N          the local UDP port (default 12345; 0: any free one);\n"
-    "                          both also apply to a kind-2 board over --port\n"
-    "  --yes                   answer OK when asked whether to write an image that\n"
-    "                          is not newer than the board's software (without it\n"
-    "                          the question is asked on the terminal; refused when\n"
-    "                          standard input is not one)\n"
-    "  --debug                 log the debug trace\n"
-    "  --connect-timeout SECONDS  give up when the device is not ready by then\n"
-    "                          (default: wait for ever)\n"
-    "Exit status: 0 written (\"Успешно. Устройство перезагружается.\"), 1 the session\n"
-    "ended any other way, 2 usage or image-file error, 3 the link could not be\n"
-    "opened, 128+N on signal N after disconnecting (130 for Ctrl-C).\n"
-    "Test aid: VEQ_FLASH_TIME_DIVISOR=N runs timer periods and sleeps N times\n"
-    "faster while the session counts them at full length.\n";
+const TCommandText kFlashCommand = {
+    "flash",
+    "Использование: veq flash ОБРАЗ (--port ПОРТ | --udp IP) [параметры]\n"
+    "  Подключается, ждёт, пока устройство (выключите и включите его) назовётся и\n"
+    "  будет готово, записывает ОБРАЗ и отключается. Журнал идёт в стандартный\n"
+    "  вывод; сообщения, вопрос, на терминале строка состояния и ход записи, а в\n"
+    "  конце причина неудачи — в стандартный поток ошибок.\n"
+    "  --port ПОРТ             последовательный порт, как в окне (ttyUSB0, /dev/pts/3)\n"
+    "  --baud N                скорость, бит/с (по умолчанию 9600)\n"
+    "  --data-bits N           биты данных: 5, 6, 7, 8 (по умолчанию 8)\n"
+    "  --parity ВИД            none, odd, even, mark, space (по умолчанию odd)\n"
+    "  --stop-bits N           1, 1.5, 2 (по умолчанию 1)\n"
+    "  --udp IP                адрес устройства (IPv4 или имя узла)\n"
+    "  --udp-port N            UDP-порт устройства, 1..65535 (по умолчанию 1001)\n"
+    "  --local-port N          свой UDP-порт, 0..65535 (по умолчанию 12345; 0 — любой\n"
+    "                          свободный); оба нужны и плате вида 2 при --port\n"
+    "  --yes                   отвечать OK на вопрос перед записью образа, который не\n"
+    "                          новее ПО платы (без него вопрос задаётся на терминале,\n"
+    "                          а без терминала ответ — отмена)\n"
+    "  --connect-timeout СЕК   сколько ждать готовности устройства (по умолчанию 120;\n"
+    "                          0 — без предела)\n"
+    "  --json                  стандартный вывод — события JSON, по объекту в строке:\n"
+    "                          log, status, progress, message и последним result\n"
+    "  --debug                 писать в журнал отладочную трассу\n"
+    "Код выхода:\n"
+    "  0  записано\n"
+    "  1  устройство ответило WRONG или ERR\n"
+    "  2  ошибка в командной строке или негодный образ (до открытия связи)\n"
+    "  3  связь не открылась или оборвалась\n"
+    "  4  образ не для этой платы\n"
+    "  5  вопрос перед записью: отмена (или нет терминала и нет --yes)\n"
+    "  6  устройство замолчало во время записи (60 сек)\n"
+    "  7  устройство не готово за --connect-timeout\n"
+    "  128+N  сигнал N, после отключения (130 — Ctrl-C, 143 — SIGTERM)\n"
+    "Для проверок: VEQ_FLASH_TIME_DIVISOR=N ускоряет таймер и паузы в N раз,\n"
+    "а сеанс считает их полной длины.\n"};
 
 namespace {
 
@@ -47,31 +56,22 @@ constexpr double kMaxConnectTimeoutSeconds = 7 * 24 * 3600;
 std::string ReadLinkOptions(const TParsedArgs& args, TFlashOptions& options) {
   const bool serial = args.Has("--port");
   options.Udp = args.Has("--udp");
-  if (serial == options.Udp) return "give exactly one of --port TEXT and --udp IP";
+  if (serial == options.Udp) return "нужен ровно один из --port ПОРТ и --udp IP";
   // The UDP ports stay open to a serial link: a kind-2 board is reached
   // over UDP at Connect whatever the link.
   for (const char* option : {"--baud", "--data-bits", "--parity", "--stop-bits"}) {
-    if (options.Udp && args.Has(option)) return std::string(option) + " goes with --port";
+    if (options.Udp && args.Has(option)) return std::string(option) + " идёт только с --port";
   }
   options.Port = args.Value("--port");
-  options.Baud = args.Value("--baud", options.Baud);
-  options.DataBits = args.Value("--data-bits", options.DataBits);
-  options.Parity = args.Value("--parity", options.Parity);
-  options.StopBits = args.Value("--stop-bits", options.StopBits);
-  options.UdpIp = args.Value("--udp");
-  if (serial && options.Port.empty()) return "--port needs a port text";
-  if (options.Udp && options.UdpIp.empty()) return "--udp needs an address";
-  if (args.Has("--udp-port")) {
-    const auto port = ParseNumber(args.Value("--udp-port"), 1, 0xFFFF);
-    if (!port) return "--udp-port takes a port number from 1 to 65535";
-    options.UdpPort = static_cast<uint16_t>(*port);
+  if (serial && options.Port.empty()) return "--port: нужно имя порта";
+  if (std::string error = ReadLineOptions(args, options.Line); !error.empty()) return error;
+  if (options.Udp) {
+    options.UdpIp = args.Value("--udp");
+    if (std::string error = CheckHostText("--udp", options.UdpIp); !error.empty()) return error;
   }
-  if (args.Has("--local-port")) {
-    const auto port = ParseNumber(args.Value("--local-port"), 0, 0xFFFF);
-    if (!port) return "--local-port takes a port number from 0 to 65535";
-    options.LocalPort = static_cast<uint16_t>(*port);
-  }
-  return {};
+  if (std::string error = ReadPortOption(args, "--udp-port", 1, options.UdpPort); !error.empty())
+    return error;
+  return ReadPortOption(args, "--local-port", 0, options.LocalPort);
 }
 
 std::string ReadConnectTimeout(const TParsedArgs& args, TFlashOptions& options) {
@@ -79,25 +79,26 @@ std::string ReadConnectTimeout(const TParsedArgs& args, TFlashOptions& options) 
   const std::string text = args.Value("--connect-timeout");
   char* end = nullptr;
   const double seconds = std::strtod(text.c_str(), &end);
-  if (text.empty() || end != text.c_str() + text.size() || !(seconds > 0) ||
+  if (text.empty() || end != text.c_str() + text.size() || !(seconds >= 0) ||
       seconds > kMaxConnectTimeoutSeconds) {
-    return "--connect-timeout takes a positive number of seconds";
+    return "--connect-timeout «" + text + "»: нужно число секунд от 0 до " +
+           std::to_string(int(kMaxConnectTimeoutSeconds));
   }
-  options.ConnectTimeoutMs = std::max(1, static_cast<int>(seconds * 1000));
+  options.ConnectTimeoutMs = seconds == 0 ? 0 : std::max(1, static_cast<int>(seconds * 1000));
   return {};
 }
 
 // An image that a run would not write to its successful end is refused
 // before anything is sent to the device.
 std::string ImageProblem(const TImageScan& scan, const std::string& path) {
-  if (!scan.Opened) return "cannot open the image '" + path + "'";
+  if (!scan.Opened) return "не удаётся открыть образ «" + path + "»";
   if (scan.Ok()) return {};
   const auto bad = std::find_if(scan.Sections.begin(), scan.Sections.end(), [](const auto& s) {
     return s.Status != TSectionStatus::Ok && s.Status != TSectionStatus::EndMarker;
   });
   const size_t index = bad == scan.Sections.end() ? scan.Sections.size() : bad->Index;
-  return "the image '" + path + "' would not be written to its end (section " +
-         std::to_string(index) + " fails its check; see veq info --all)";
+  return "образ «" + path + "» не будет записан до конца: раздел " + std::to_string(index) +
+         " не проходит проверку (подробно: veq info --all)";
 }
 
 }  // namespace
@@ -107,21 +108,22 @@ std::string ParseFlashOptions(const std::vector<std::string>& args, const char* 
   const TParsedArgs parsed =
       ParseArgs(args, {{"--port", "--baud", "--data-bits", "--parity", "--stop-bits", "--udp",
                         "--udp-port", "--local-port", "--connect-timeout"},
-                       {"--yes", "--debug"}});
+                       {"--yes", "--debug", "--json"}});
   if (!parsed.Error.empty()) return parsed.Error;
   if (parsed.Operands.size() != 1) {
-    return parsed.Operands.empty() ? "no image given" : "give one image only";
+    return parsed.Operands.empty() ? "не задан образ" : "образ задаётся один";
   }
   options.Image = parsed.Operands.front();
   options.Yes = parsed.Has("--yes");
   options.Debug = parsed.Has("--debug");
+  options.Json = parsed.Has("--json");
   if (std::string error = ReadLinkOptions(parsed, options); !error.empty()) return error;
   if (std::string error = ReadConnectTimeout(parsed, options); !error.empty()) return error;
   if (timeDivisorEnv != nullptr) {
     const auto divisor = ParseNumber(timeDivisorEnv, 1, kMaxTimeDivisor);
     if (!divisor) {
-      return std::string(kTimeDivisorVariable) + " takes a number from 1 to " +
-             std::to_string(kMaxTimeDivisor);
+      return std::string(kTimeDivisorVariable) + " «" + timeDivisorEnv +
+             "»: нужно число от 1 до " + std::to_string(kMaxTimeDivisor);
     }
     options.TimeDivisor = static_cast<int>(*divisor);
   }
@@ -129,20 +131,19 @@ std::string ParseFlashOptions(const std::vector<std::string>& args, const char* 
 }
 
 int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    out << kFlashUsage;
+  if (AsksForHelp(args)) {
+    out << kFlashCommand.Usage;
     return 0;
   }
   TFlashOptions options;
   if (const std::string error = ParseFlashOptions(args, std::getenv(kTimeDivisorVariable), options);
       !error.empty()) {
-    err << "veq flash: " << error << '\n' << kFlashUsage;
-    return kFlashUsageOrImage;
+    return UsageError(kFlashCommand, error, err);
   }
   TImageScan scan = ScanImage(options.Image);
   if (const std::string problem = ImageProblem(scan, options.Image); !problem.empty()) {
     err << "veq flash: " << problem << '\n';
-    return kFlashUsageOrImage;
+    return int(TFlashExit::UsageOrImage);
   }
 
   platform::SetMainThread();
@@ -152,7 +153,7 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
   // A second signal while the first one's Disconnect runs quits at once.
   int signalsTaken = 0;
   TSignalWatcher watcher({SIGINT, SIGTERM}, [&signalsTaken](int signal) {
-    if (++signalsTaken > 1) std::_Exit(kFlashSignalBase + signal);
+    if (++signalsTaken > 1) std::_Exit(kSignalExitBase + signal);
     platform::Post([] {});  // wakes the main loop to look
   });
   TFlashRun run(options, std::move(scan), watcher, out, err);

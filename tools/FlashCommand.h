@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/CommandLine.h"
 #include "tools/FlashRun.h"
 
 // `veq flash IMAGE (--port TEXT | --udp IP) [options]`: Connect, wait for the
@@ -22,4 +23,4 @@ std::string ParseFlashOptions(const std::vector<std::string>& args, const char* 
 // so that its 60 s time-out passes in 60/N s.
 inline constexpr const char* kTimeDivisorVariable = "VEQ_FLASH_TIME_DIVISOR";
 
-extern const char* const kFlashUsage;
+extern const TCommandText kFlashCommand;

@@ -6,19 +6,21 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <ostream>
 
 #include "adapters/SerialAdapter.h"
 #include "adapters/UdpAdapter.h"
+#include "engine/DisplayText.h"
 #include "platform/MainThread.h"
 #include "serial/BCPort.h"
+#include "tools/ImageDigest.h"
 #include "tools/SignalWatcher.h"
 #include "udp/IdUDPServer.h"
 
 namespace {
 
-const char* const kSuccessText = "Успешно. Устройство перезагружается.";
-// How often the progress bar looks at the session's counters.
+// How often the progress bar and the JSON progress look at the session.
 constexpr int kProgressPeriodMs = 100;
 // How often log lines that go to a file or a pipe are flushed: one write per
 // block would wake the reader for every block.
@@ -38,7 +40,29 @@ bool SaysYes(std::string answer) {
                answer.end());
   std::transform(answer.begin(), answer.end(), answer.begin(),
                  [](unsigned char c) { return std::tolower(c); });
-  return answer == "y" || answer == "yes" || answer == "ok" || answer == "д" || answer == "да";
+  return answer == "д" || answer == "да" || answer == "Д" || answer == "Да" || answer == "ДА" ||
+         answer == "y" || answer == "yes" || answer == "ok";
+}
+
+// What the operator can do about a port that would not open.
+std::string OpenFailureHint(int systemError) {
+  if (systemError == ENOENT || systemError == ENODEV || systemError == ENXIO) {
+    std::vector<std::string> ports;
+    ListSerialPorts(ports);
+    if (ports.empty()) return "последовательных портов на этой машине нет";
+    std::string list;
+    for (const std::string& port : ports)
+      list += (list.empty() ? "" : ", ") + port;
+    return "порты этой машины: " + list;
+  }
+  if (systemError == EACCES || systemError == EPERM) {
+    return "добавьте пользователя в группу dialout (sudo usermod -aG dialout $USER) и войдите "
+           "в систему заново";
+  }
+  if (systemError == EBUSY || systemError == EWOULDBLOCK) {
+    return "закройте программу, которая держит порт, и повторите";
+  }
+  return {};
 }
 
 }  // namespace
@@ -72,25 +96,35 @@ void TFlashRun::Configure() {
   Window.TimeDivisor = Options.TimeDivisor;
   Window.SetText(TTextControl::EditFileName, Options.Image);
   Window.SetText(TTextControl::cbComN, Options.Port);
-  Window.SetText(TTextControl::cbBr, Options.Baud);
-  Window.SetText(TTextControl::cbDb, Options.DataBits);
-  Window.SetText(TTextControl::cbPar, Options.Parity);
-  Window.SetText(TTextControl::cbSb, Options.StopBits);
+  Window.SetText(TTextControl::cbBr, Options.Line.Baud);
+  Window.SetText(TTextControl::cbDb, Options.Line.DataBits);
+  Window.SetText(TTextControl::cbPar, Options.Line.Parity);
+  Window.SetText(TTextControl::cbSb, Options.Line.StopBits);
   Window.SetText(TTextControl::EditIP, Options.Udp ? Options.UdpIp : "192.168.0.254");
-  Session.SelectedMode = Options.Udp ? 1 : 0;
-  Session.UdpTargetIp = Window.Text(TTextControl::EditIP);
-  Session.UdpTargetPort = Options.UdpPort;
-  Session.UdpServerPort = Options.LocalPort;
+  Session.SelectLink(Options.Udp ? TLinkMode::Udp : TLinkMode::Serial);
+  Session.ConfigureUdp(
+      {Window.Text(TTextControl::EditIP), Options.UdpPort, Options.LocalPort});
+  Session.SetSearchLimit(static_cast<uint32_t>(Options.ConnectTimeoutMs));
+  if (Options.Json) {
+    Events = std::make_unique<TJsonEvents>(Out);
+    Window.Events = Events.get();
+  }
   Session.CheckFirmwareFile(Options.Image);
   // As a Shift-click on Connect does: from Connect on, not for the check.
-  Session.DebugMode = Options.Debug;
+  if (Options.Debug) Session.EnableDebugMode();
 
-  Window.OnMessage = [this](TMessageKind kind, const std::string& text) {
-    if (kind == TMessageKind::Information && text == kSuccessText) Succeeded = true;
+  Window.OnMessage = [this](TMessageKind kind, const std::string&) {
+    if (kind == TMessageKind::Warning) Warned = true;
   };
   Window.Confirm = [this](const std::string&) { return AskOnTerminal(); };
-  if (isatty(STDERR_FILENO)) ShowProgressOnTerminal();
-  if (!isatty(STDOUT_FILENO)) {
+  // The log on the same terminal already shows the success line.
+  Window.InformationOnErr = !isatty(STDOUT_FILENO);
+  if (Events) {
+    EmitProgressEvents();
+  } else if (isatty(STDERR_FILENO)) {
+    ShowProgressOnTerminal();
+  }
+  if (!Events && !isatty(STDOUT_FILENO)) {
     Window.FlushEveryLine = false;
     Loop.AddTimer(kLogFlushPeriodMs, [this] { Window.Flush(); });
   }
@@ -105,19 +139,32 @@ std::ostream& TFlashRun::Report() {
 
 void TFlashRun::ShowProgressOnTerminal() {
   Live = std::make_unique<TLiveLine>(Err, TerminalColumns(STDERR_FILENO));
-  Progress = std::make_unique<TFlashProgress>(*Live, Scan);
+  Progress = std::make_unique<TFlashProgress>(*Live);
   Window.OnStatus = [this](const std::string& status) { Progress->SetStatus(status); };
   // Log lines that go elsewhere (a file, a pipe) need not disturb it.
   const bool logOnTerminal = isatty(STDOUT_FILENO) != 0;
   Window.BeforeOutput = [this, logOnTerminal](bool toLog) {
     if (!toLog || logOnTerminal) Live->Hide();
   };
-  Window.AfterOutput = [this](bool) { Live->Show(); };
+  Window.AfterOutput = [this](bool) {
+    if (!RunEnded()) Live->Show();
+  };
   Loop.AddTimer(kProgressPeriodMs, [this] {
-    if (Session.SessionState == 5) {
-      Progress->Update(Session.SectionIndex, Session.BlockIndex, TFlashProgress::Clock::now());
-    }
+    if (!RunEnded()) Progress->Update(Session.Progress(), TClock::now());
   });
+}
+
+// At most ten a second while writing, and whenever a section is complete.
+void TFlashRun::EmitProgressEvents() {
+  auto emitChanged = [this, last = std::optional<TProgress>()]() mutable {
+    if (Session.State() != TSessionState::Writing) return;
+    const TProgress now = Session.Progress();
+    if (last && now.Done == last->Done && now.Section == last->Section) return;
+    last = now;
+    Events->Progress(now);
+  };
+  Loop.AddTimer(kProgressPeriodMs, emitChanged);
+  Session.OnSectionHeaderSent = emitChanged;
 }
 
 // Timer1 is a loop timer whose real period is the nominal one shortened by
@@ -137,79 +184,119 @@ bool TFlashRun::Interrupted() const {
   return Signals.Received() != 0;
 }
 
-bool TFlashRun::Serve(const std::function<bool()>& done, int timeoutMs) {
-  return Loop.RunUntil([&] { return Interrupted() || done(); }, timeoutMs);
+bool TFlashRun::RunEnded() const {
+  return Session.LastRunEnd().Outcome != TRunOutcome::None;
+}
+
+void TFlashRun::Serve(const std::function<bool()>& done) {
+  Loop.RunUntil([&] { return Interrupted() || done(); }, -1);
 }
 
 int TFlashRun::Run() {
-  int status = kFlashFailed;
+  TRunEnd end;
   try {
-    status = Connect();
-    if (status == kFlashSucceeded) status = Write();
+    Connect();
+    if (Session.State() == TSessionState::Ready && !Interrupted()) Write();
+    end = Session.LastRunEnd();
   } catch (const std::exception& failure) {
-    Report() << "veq flash: " << failure.what() << '\n';
-    status = kFlashFailed;
+    end.Outcome = TRunOutcome::LinkFailure;
+    end.Detail = failure.what();
   }
-  return Finish(status);
+  Disconnect();
+  // Disconnect tells how a signal ended the run.
+  if (Interrupted() && end.Outcome == TRunOutcome::None) end = Session.LastRunEnd();
+  return Conclude(end);
 }
 
-int TFlashRun::Connect() {
+void TFlashRun::Connect() {
   Session.ButConnectClick();
-  // Connect enables Disconnect only once the link is open.
-  if (!Window.ButtonEnabled(TButton::ButDisconnect)) return kFlashNoLink;
-  const bool ready =
-      Serve([this] { return Session.SessionState == 4 || Session.SessionState == 0; },
-            Options.ConnectTimeoutMs);
-  if (Interrupted() || Session.SessionState == 0) return kFlashFailed;
-  if (!ready) {
-    Report() << "veq flash: the device was not ready for writing within "
-             << Options.ConnectTimeoutMs / 1000.0 << " s\n";
-    return kFlashFailed;
-  }
-  return kFlashSucceeded;
+  if (RunEnded()) return;  // the link did not open
+  if (Progress) Progress->StartWaiting(TClock::now(), Options.ConnectTimeoutMs);
+  Serve([this] { return Session.State() == TSessionState::Ready || RunEnded(); });
 }
 
-int TFlashRun::Write() {
-  if (Progress) Progress->StartWriting(TFlashProgress::Clock::now());
+void TFlashRun::Write() {
+  AskBeforeStart();
+  if (Interrupted()) return;
+  WritingSince = TClock::now();
+  if (Progress) Progress->StartWriting(*WritingSince);
   Session.ButStartClick();
   // Start leaves the device ready when it cannot open the image.
-  if (Session.SessionState == 4) return kFlashUsageOrImage;
-  Serve([this] { return Session.SessionState != 5; });
-  if (Progress) {
-    Progress->Update(Session.SectionIndex, Session.BlockIndex, TFlashProgress::Clock::now(), true);
-  }
-  if (Live) Live->Keep();
-  return Succeeded ? kFlashSucceeded : kFlashFailed;
+  if (Session.State() != TSessionState::Ready) Serve([this] { return RunEnded(); });
+  WritingSeconds = std::chrono::duration<double>(TClock::now() - *WritingSince).count();
+}
+
+// The question the session would put after "Начало записи..." is put before
+// Start, so that a person answers it before anything is written; the
+// session's own box then takes that answer.
+void TFlashRun::AskBeforeStart() {
+  if (Scan.Sections.empty()) return;
+  const std::string question = Session.QuestionBeforeWriting(Scan.Sections.front().Header.FileId);
+  if (question.empty()) return;
+  Window.Prepared.reset();
+  const TMessageResult answer = Window.MessageBox(TMessageKind::Confirmation, question);
+  Window.Prepared = TConsoleWindow::TPreparedAnswer{question, answer};
 }
 
 // What closing the window does: Disconnect, unless the session has just
 // disconnected itself (a refused header), when a second one would only log
 // " MODE NONE  " for an end command that goes nowhere.
-int TFlashRun::Finish(int status) {
-  if (Session.LinkMode != 3) {
-    try {
-      Session.ButDisconnectClick();
-    } catch (const std::exception& failure) {
-      Report() << "veq flash: " << failure.what() << '\n';
-    }
+void TFlashRun::Disconnect() {
+  if (Session.ActiveLink() == TLinkMode::None) return;
+  try {
+    Session.ButDisconnectClick();
+  } catch (const std::exception& failure) {
+    Report() << "veq flash: " << failure.what() << '\n';
   }
+}
+
+int TFlashRun::Conclude(const TRunEnd& end) {
+  const bool bySignal = Interrupted() && end.Outcome != TRunOutcome::Written;
+  const TFlashVerdict verdict = VerdictOf(end.Outcome);
+  const int status = bySignal ? kSignalExitBase + Signals.Received() : int(verdict.Exit);
   Window.Flush();
   if (Live) Live->Hide();
-  if (Interrupted() && status != kFlashSucceeded) return kFlashSignalBase + Signals.Received();
+  if (Events) {
+    TJsonEvents::TResult result;
+    result.Outcome = bySignal ? kInterruptedWord : verdict.Word;
+    result.Exit = status;
+    result.DeviceId = BytesToDisplayText(Session.DeviceIdentity());
+    result.Image = Options.Image;
+    result.ImageSha256 = FileSha256(Options.Image);
+    result.Written = Session.Progress();
+    result.Seconds = WritingSeconds;
+    result.Writing = end.Writing;
+    result.Section = end.Section;
+    result.Block = end.Block;
+    Events->Result(result);
+    return status;
+  }
+  if (status == 0) return status;
+  ExplainOpenFailure(end);
+  // A warning box has said it already, in the words the window uses.
+  if (!Warned || bySignal) {
+    const std::string reason = RunEndText(end);
+    if (!reason.empty()) Err << reason << '\n' << std::flush;
+  }
   return status;
 }
 
+void TFlashRun::ExplainOpenFailure(const TRunEnd& end) {
+  if (end.Outcome != TRunOutcome::LinkFailure || end.Writing || end.Detail.empty()) return;
+  const std::string hint = OpenFailureHint(end.SystemError);
+  Err << "veq flash: " << end.Detail << (hint.empty() ? "" : ": " + hint) << '\n' << std::flush;
+}
+
 // The confirmation box on a terminal: the question is already on standard
-// error; OK is "y", anything else (also end of input) Cancel.
+// error; OK is "д", anything else (also end of input) Cancel.
 TMessageResult TFlashRun::AskOnTerminal() {
   if (Options.Yes) return TMessageResult::Ok;
   if (!isatty(STDIN_FILENO)) {
-    Report() << "veq flash: no terminal to answer on: Cancel (give --yes to answer OK)\n";
+    Report() << "veq flash: нет терминала для ответа, ответ — отмена (--yes отвечает OK)\n";
     return TMessageResult::Cancel;
   }
-  Report() << "OK? [y/N] " << std::flush;
+  Report() << "Продолжить? [д/Н] " << std::flush;
   const std::string answer = ReadAnswerLine();
-  if (Live) Live->Show();
   return SaysYes(answer) ? TMessageResult::Ok : TMessageResult::Cancel;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -10,6 +12,9 @@
 #include "engine/Session.h"
 #include "platform/MainLoop.h"
 #include "tools/ConsoleWindow.h"
+#include "tools/FlashOutcome.h"
+#include "tools/JsonEvents.h"
+#include "tools/LineOptions.h"
 #include "tools/ProgressLine.h"
 
 class TBComPort;
@@ -23,34 +28,23 @@ struct TFlashOptions {
   bool Udp = false;
   // Serial link: the COM panel's texts.
   std::string Port;
-  std::string Baud = "9600";
-  std::string DataBits = "8";
-  std::string Parity = "odd";
-  std::string StopBits = "1";
+  TLineTexts Line;
   // UDP link.
   std::string UdpIp;
   uint16_t UdpPort = 1001;
   uint16_t LocalPort = 12345;
   bool Yes = false;
   bool Debug = false;
-  int ConnectTimeoutMs = -1;  // negative: wait for ever
+  bool Json = false;
+  int ConnectTimeoutMs = 120000;  // 0: wait for ever
   // Test aid: timer periods and sleeps run this many times faster in real
   // time, while the session still counts their nominal length.
   int TimeDivisor = 1;
 };
 
-// Exit statuses of `veq flash`.
-enum : int {
-  kFlashSucceeded = 0,
-  kFlashFailed = 1,
-  kFlashUsageOrImage = 2,
-  kFlashNoLink = 3,
-  kFlashSignalBase = 128,  // + the signal's number: 130 for Ctrl-C
-};
-
 // One run of the command: the session with the console window, the two
 // transports and the headless loop that drives Timer1, from Connect through
-// Start to the Disconnect that closing the window does.
+// Start to the Disconnect that closing the window does. Main thread only.
 class TFlashRun {
  public:
   // The signal watcher must exist before this object starts any thread.
@@ -64,14 +58,23 @@ class TFlashRun {
   int Run();
 
  private:
+  using TClock = std::chrono::steady_clock;
+
   void Configure();
   void ShowProgressOnTerminal();
+  void EmitProgressEvents();
   void FollowTimer1();
-  // Runs the loop until done() or a signal; false when the limit passed.
-  bool Serve(const std::function<bool()>& done, int timeoutMs = -1);
-  int Connect();
-  int Write();
-  int Finish(int status);
+  // Runs the loop until done() or a signal.
+  void Serve(const std::function<bool()>& done);
+  bool RunEnded() const;
+  void Connect();
+  void Write();
+  void AskBeforeStart();
+  void Disconnect();
+  // The exit status, and what the run's end says on the error stream or as
+  // the JSON result.
+  int Conclude(const TRunEnd& end);
+  void ExplainOpenFailure(const TRunEnd& end);
   bool Interrupted() const;
   // The error stream for the command's own texts, after the log so far.
   std::ostream& Report();
@@ -91,7 +94,11 @@ class TFlashRun {
   TMainLoop Loop;
   TMainLoop::TimerId Timer1 = 0;
   TImageScan Scan;
+  std::unique_ptr<TJsonEvents> Events;
   std::unique_ptr<TLiveLine> Live;
   std::unique_ptr<TFlashProgress> Progress;
-  bool Succeeded = false;
+  // A warning box has told the operator why the run cannot go on.
+  bool Warned = false;
+  std::optional<TClock::time_point> WritingSince;
+  double WritingSeconds = 0;
 };

@@ -5,28 +5,14 @@
 #include <cstdio>
 #include <ostream>
 
-uint64_t BytesSentBefore(const TImageScan& scan, int32_t sectionIndex, int32_t blockIndex) {
-  uint64_t bytes = 0;
-  for (const TSectionReport& section : scan.Sections) {
-    if (section.Header.IsEndMarker() || section.Index > sectionIndex) break;
-    if (section.Index < sectionIndex) {
-      bytes += section.Header.DataLength();
-    } else {
-      const int32_t blocks = std::clamp<int32_t>(blockIndex - 1, 0, section.Header.BlockCount);
-      bytes += uint64_t(blocks) * section.Header.BlockSize;
-    }
-  }
-  return std::min(bytes, scan.DataBytes);
-}
-
 std::string RateText(double bytesPerSecond) {
   char text[32];
   if (bytesPerSecond < 1000) {
-    std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
+    std::snprintf(text, sizeof text, "%.0f Б/с", bytesPerSecond);
   } else if (bytesPerSecond < 1000 * 1024) {
-    std::snprintf(text, sizeof text, "%.1f KiB/s", bytesPerSecond / 1024);
+    std::snprintf(text, sizeof text, "%.1f КиБ/с", bytesPerSecond / 1024);
   } else {
-    std::snprintf(text, sizeof text, "%.1f MiB/s", bytesPerSecond / (1024 * 1024));
+    std::snprintf(text, sizeof text, "%.1f МиБ/с", bytesPerSecond / (1024 * 1024));
   }
   return text;
 }
@@ -51,9 +37,9 @@ std::string ProgressBar(uint64_t done, uint64_t total, double elapsedSeconds, in
   bar += std::string("  ") + percent;
   // Too early for a rate that means anything: the first blocks go out
   // before the clock has moved.
-  if (elapsedSeconds < 0.2 || done == 0) return bar + "  -- B/s  --:-- left";
+  if (elapsedSeconds < 0.2 || done == 0) return bar + "  -- Б/с  осталось --:--";
   const double rate = done / elapsedSeconds;
-  return bar + "  " + RateText(rate) + "  " + DurationText((total - done) / rate) + " left";
+  return bar + "  " + RateText(rate) + "  осталось " + DurationText((total - done) / rate);
 }
 
 size_t DisplayWidth(const std::string& text) {
@@ -107,32 +93,45 @@ void TFlashProgress::SetStatus(const std::string& status) {
   Redraw();
 }
 
+void TFlashProgress::StartWaiting(Clock::time_point now, int limitMs) {
+  Phase = TPhase::Waiting;
+  Since = LastDrawn = now;
+  LimitMs = limitMs;
+  Elapsed = 0;
+  Redraw();
+}
+
 void TFlashProgress::StartWriting(Clock::time_point now) {
-  Writing = true;
-  WritingSince = now;
-  LastDrawn = now;
-  BytesDone = 0;
+  Phase = TPhase::Writing;
+  Since = LastDrawn = now;
+  Last = {};
   Elapsed = 0;
 }
 
-void TFlashProgress::Update(int32_t sectionIndex, int32_t blockIndex, Clock::time_point now,
-                            bool force) {
-  if (!Writing) return;
-  BytesDone = BytesSentBefore(Scan, sectionIndex, blockIndex);
-  Elapsed = std::chrono::duration<double>(now - WritingSince).count();
+void TFlashProgress::Update(const TProgress& progress, Clock::time_point now, bool force) {
+  if (Phase == TPhase::Status) return;
+  Last = progress;
+  Elapsed = std::chrono::duration<double>(now - Since).count();
   if (!force && now - LastDrawn < std::chrono::milliseconds(100)) return;
   LastDrawn = now;
   Redraw();
 }
 
 void TFlashProgress::Redraw() {
-  if (!Writing) {
-    Line.Set(Status);
-    return;
+  switch (Phase) {
+    case TPhase::Status:
+      Line.Set(Status);
+      return;
+    case TPhase::Waiting:
+      Line.Set(Status + "  ожидание " + DurationText(Elapsed) +
+               (LimitMs > 0 ? " из " + DurationText(LimitMs / 1000.0) : std::string()));
+      return;
+    case TPhase::Writing:
+      break;
   }
   // What the rest of the line leaves for the bar, within sensible bounds.
   constexpr int kStatsWidth = 34;
   const int room = Line.Columns() - static_cast<int>(DisplayWidth(Status)) - kStatsWidth;
   const int barWidth = std::clamp(room, 10, 40);
-  Line.Set(Status + "  " + ProgressBar(BytesDone, Scan.DataBytes, Elapsed, barWidth));
+  Line.Set(Status + "  " + ProgressBar(Last.Done.Bytes, Last.Total.Bytes, Elapsed, barWidth));
 }

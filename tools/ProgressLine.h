@@ -5,21 +5,18 @@
 #include <iosfwd>
 #include <string>
 
-#include "engine/ImageScan.h"
+#include "engine/Session.h"
 
 // The live line a terminal shows under the log while flashing: the status
-// line, and during a writing run a bar with percent, bytes per second and
-// time left.
+// line, while waiting for the device how long it has waited, and during a
+// writing run a bar with percent, bytes per second and time left. Main
+// thread only.
 
-// Data bytes a run has sent when the session's counters read sectionIndex
-// and blockIndex (the next header or block to send).
-uint64_t BytesSentBefore(const TImageScan& scan, int32_t sectionIndex, int32_t blockIndex);
-
-// "[#######.............]  35%  12.4 KiB/s  0:07 left"; the rate and the
-// time left show as "--" until some time has passed and bytes have gone.
+// "[#######.............]  35%  12.4 КиБ/с  осталось 0:07"; the rate and
+// the time left show as "--" until some time has passed and bytes have gone.
 std::string ProgressBar(uint64_t done, uint64_t total, double elapsedSeconds, int barWidth);
 
-// 999 B/s, 12.4 KiB/s, 3.1 MiB/s.
+// 999 Б/с, 12.4 КиБ/с, 3.1 МиБ/с.
 std::string RateText(double bytesPerSecond);
 // m:ss, or h:mm:ss from an hour on.
 std::string DurationText(double seconds);
@@ -54,28 +51,32 @@ class TLiveLine {
   bool Kept = false;
 };
 
-// Composes the live line from the status and, while writing, the counters.
+// Composes the live line from the status and the session's progress.
 class TFlashProgress {
  public:
   using Clock = std::chrono::steady_clock;
 
-  TFlashProgress(TLiveLine& line, TImageScan scan) : Line(line), Scan(std::move(scan)) {}
+  explicit TFlashProgress(TLiveLine& line) : Line(line) {}
 
   void SetStatus(const std::string& status);
+  // The search for the device has begun now; limitMs 0: no limit.
+  void StartWaiting(Clock::time_point now, int limitMs);
   // The writing run has begun now; the rate counts from here.
   void StartWriting(Clock::time_point now);
-  // The counters after a step; redraws at most every 100 ms unless forced.
-  void Update(int32_t sectionIndex, int32_t blockIndex, Clock::time_point now, bool force = false);
+  // Redraws at most every 100 ms unless forced: the time waited, or the
+  // writing run's progress.
+  void Update(const TProgress& progress, Clock::time_point now, bool force = false);
 
  private:
+  enum class TPhase { Status, Waiting, Writing };
   void Redraw();
 
   TLiveLine& Line;
-  TImageScan Scan;
   std::string Status;
-  bool Writing = false;
-  Clock::time_point WritingSince;
+  TPhase Phase = TPhase::Status;
+  Clock::time_point Since;
   Clock::time_point LastDrawn;
-  uint64_t BytesDone = 0;
+  int LimitMs = 0;
+  TProgress Last;
   double Elapsed = 0;
 };

@@ -9,6 +9,8 @@
 
 #include <csignal>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "tests/support/TempDir.h"
@@ -180,9 +182,9 @@ TEST_F(FlashEndToEnd, NoisyLateAndSleepyBoardsAreWrittenAllTheSame) {
 
 TEST_F(FlashEndToEnd, DeviceErrorsEndTheRunWithStatusOne) {
   const std::string image = PackImage("KUFX");
-  const std::pair<const char*, const char*> faults[] = {{"--wrong-at", "WRONG Произошла ошибка"},
-                                                        {"--err-at", "ERR Произошла ошибка"}};
-  for (const auto& [knob, line] : faults) {
+  const std::pair<const char*, const char*> faults[] = {{"--wrong-at", "WRONG"}, {"--err-at", "ERR"}};
+  for (const auto& [knob, word] : faults) {
+    const std::string line = std::string(word) + " Произошла ошибка";
     for (const std::vector<std::string>& link :
          {std::vector<std::string>{"--pty"}, {"--udp", "127.0.0.1:0"}}) {
       SCOPED_TRACE(std::string(knob) + " " + link.front());
@@ -193,6 +195,8 @@ TEST_F(FlashEndToEnd, DeviceErrorsEndTheRunWithStatusOne) {
           << run.Out;
       EXPECT_EQ(run.Out.find("Запись блока 5/11"), std::string::npos) << run.Out;
       EXPECT_EQ(run.Out.find(kSuccess), std::string::npos);
+      EXPECT_EQ(run.Err, "Запись прервана на блоке 4 из 11 (раздел 0): устройство ответило " +
+                             std::string(word) + ".\n");
       EXPECT_EQ(sim.Process->Wait(kSimWaitMs), 0) << "the end command came: " << sim.Log();
     }
   }
@@ -200,13 +204,16 @@ TEST_F(FlashEndToEnd, DeviceErrorsEndTheRunWithStatusOne) {
 
 // The 60 s limit is counted in nominal 300 ms ticks that the test seam runs
 // a hundred times faster: 200 ticks in about 0.6 s.
-TEST_F(FlashEndToEnd, SilentBoardTimesOutAfterTwoHundredTicks) {
+TEST_F(FlashEndToEnd, SilentBoardTimesOutAfterTwoHundredTicksWithStatusSix) {
   const std::string image = PackImage("KUFX");
   TSim sim = StartSim({"--udp", "127.0.0.1:0"}, {"--silent-at", "2"});
   const auto started = std::chrono::steady_clock::now();
   const TFlash run = Flash(image, sim.LinkArgs(), {"VEQ_FLASH_TIME_DIVISOR=100"});
   const auto took = std::chrono::steady_clock::now() - started;
-  EXPECT_EQ(run.Status, 1) << run.Out << run.Err;
+  EXPECT_EQ(run.Status, 6) << run.Out << run.Err;
+  EXPECT_NE(run.Err.find("на блоке 2 из 11 (раздел 0): устройство не ответило за 60 сек."),
+            std::string::npos)
+      << run.Err;
   EXPECT_NE(run.Out.find("Запись блока 2/11\nTimeout. Устройство не ответило. 60 сек\n"),
             std::string::npos)
       << run.Out;
@@ -214,10 +221,10 @@ TEST_F(FlashEndToEnd, SilentBoardTimesOutAfterTwoHundredTicks) {
   EXPECT_EQ(sim.Process->Wait(kSimWaitMs), 0) << sim.Log();
 }
 
-TEST_F(FlashEndToEnd, ImageOfAnotherBoardIsRefused) {
+TEST_F(FlashEndToEnd, ImageOfAnotherBoardIsRefusedWithStatusFour) {
   TSim sim = StartSim({"--pty"}, {"--id", "VEQOXR_01105"});
   const TFlash run = Flash(PackImage("KUFX"), sim.LinkArgs());
-  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Status, 4);
   EXPECT_NE(run.Out.find("Идентификатор не совпадает: FileID=VEQKUFX01106DeviceID=VEQOXR_01105\n"),
             std::string::npos)
       << run.Out;
@@ -234,12 +241,12 @@ TEST_F(FlashEndToEnd, VersionQuestionIsRefusedWithoutATerminalAndAnsweredByYes) 
   const std::string image = PackImage("KUFX", "105");
   TSim refused = StartSim({"--pty"}, {"--id", "VEQKUFX01105"});
   const TFlash run = Flash(image, refused.LinkArgs());
-  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Status, 5);
   EXPECT_NE(run.Err.find("Внимание!\nПрограммная версия в файле прошивки: 105\nПрограммная версия "
                          "платы: 105\nВы действительно хотите продолжить?\n"),
             std::string::npos)
       << run.Err;
-  EXPECT_NE(run.Err.find("give --yes"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("--yes отвечает OK"), std::string::npos) << run.Err;
   EXPECT_NE(run.Out.find("Прервано пользователем.\n"), std::string::npos) << run.Out;
   EXPECT_EQ(refused.Process->Wait(kSimWaitMs), 0) << refused.Log();
 
@@ -252,10 +259,10 @@ TEST_F(FlashEndToEnd, VersionQuestionIsRefusedWithoutATerminalAndAnsweredByYes) 
   ExpectSameImage(answered.OutPath, image);
 }
 
-// The question on a terminal: the answer is read from it, "y" for OK.
+// The question on a terminal: the answer is read from it, "д" for OK.
 TEST_F(FlashEndToEnd, VersionQuestionOnATerminalTakesTheOperatorsAnswer) {
   const std::string image = PackImage("KUFX", "105");
-  for (const std::string answer : {"y", "n"}) {
+  for (const std::string answer : {"д", "н"}) {
     SCOPED_TRACE(answer);
     const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(terminal, 0);
@@ -266,10 +273,11 @@ TEST_F(FlashEndToEnd, VersionQuestionOnATerminalTakesTheOperatorsAnswer) {
       argv.push_back(arg);
     const std::string out = Dir.File("asked.out"), err = Dir.File("asked.err");
     TChildProcess flash(argv, out, err, {kFastTime}, ptsname(terminal));
-    ASSERT_TRUE(WaitForText(err, "OK? [y/N] ", kFlashWaitMs)) << ReadFile(err);
-    ASSERT_EQ(write(terminal, (answer + "\n").data(), 2), 2);
-    EXPECT_EQ(flash.Wait(kFlashWaitMs), answer == "y" ? 0 : 1) << ReadFile(out);
-    EXPECT_EQ(ReadFile(out).find("Прервано пользователем.") == std::string::npos, answer == "y");
+    ASSERT_TRUE(WaitForText(err, "Продолжить? [д/Н] ", kFlashWaitMs)) << ReadFile(err);
+    const std::string line = answer + "\n";
+    ASSERT_EQ(write(terminal, line.data(), line.size()), ssize_t(line.size()));
+    EXPECT_EQ(flash.Wait(kFlashWaitMs), answer == "д" ? 0 : 5) << ReadFile(out);
+    EXPECT_EQ(ReadFile(out).find("Прервано пользователем.") == std::string::npos, answer == "д");
     EXPECT_EQ(sim.Process->Wait(kSimWaitMs), 0);
     close(terminal);
   }
@@ -281,6 +289,8 @@ TEST_F(FlashEndToEnd, LinkThatCannotBeOpenedExitsThree) {
   EXPECT_EQ(serial.Status, 3);
   EXPECT_NE(serial.Err.find("/dev/veq-no-such-port не удалось открыть."), std::string::npos)
       << serial.Err;
+  EXPECT_NE(serial.Err.find("veq flash: нет такого порта"), std::string::npos) << serial.Err;
+  EXPECT_NE(serial.Out.find("Причина: нет такого порта."), std::string::npos) << serial.Out;
 
   // The local port is taken by another socket.
   const int taken = socket(AF_INET, SOCK_DGRAM, 0);
@@ -312,6 +322,10 @@ TSim InterruptARun(FlashEndToEnd& test, const std::vector<std::string>& link) {
   EXPECT_EQ(flash.Wait(kFlashWaitMs), 130);
   EXPECT_NE(ReadFile(out).find("Отключено.\n"), std::string::npos) << ReadFile(out);
   EXPECT_EQ(ReadFile(out).find(kSuccess), std::string::npos);
+  const std::string err = ReadFile(test.Dir.File("interrupted.err"));
+  EXPECT_NE(err.find("(раздел 0): отключено. Плата содержит неполный образ, запишите его заново.\n"),
+            std::string::npos)
+      << err;
   EXPECT_TRUE(WaitForText(sim.LogPath, "<< VEQENDF\n", kSimWaitMs)) << sim.Log();
   return sim;
 }
@@ -334,13 +348,14 @@ TEST_F(FlashEndToEnd, NothingFollowsTheEndCommandOfAnInterruptedRun) {
   }
 }
 
-TEST_F(FlashEndToEnd, BoardThatNeverGetsReadyEndsAtTheConnectTimeOut) {
+TEST_F(FlashEndToEnd, BoardThatNeverGetsReadyEndsAtTheConnectTimeOutWithStatusSeven) {
   TSim sim = StartSim({"--udp", "127.0.0.1:0"}, {"--boot-after-ms", "60000"});
   std::vector<std::string> args = sim.LinkArgs();
   args.insert(args.end(), {"--connect-timeout", "0.3"});
   const TFlash run = Flash(PackImage("KUFX"), args);
-  EXPECT_EQ(run.Status, 1);
-  EXPECT_NE(run.Err.find("not ready for writing within 0.3 s"), std::string::npos) << run.Err;
+  EXPECT_EQ(run.Status, 7);
+  EXPECT_NE(run.Err.find("Устройство не готово к записи за 0.3 сек"), std::string::npos)
+      << run.Err;
   EXPECT_NE(run.Out.find("Ожидание...\nОтключено.\n"), std::string::npos) << run.Out;
   EXPECT_TRUE(WaitForText(sim.LogPath, "<< VEQENDF", kSimWaitMs))
       << "Disconnect ran: " << sim.Log();
@@ -348,6 +363,11 @@ TEST_F(FlashEndToEnd, BoardThatNeverGetsReadyEndsAtTheConnectTimeOut) {
 
 TEST_F(FlashEndToEnd, UsageAndImageErrorsExitTwoBeforeAnythingIsSent) {
   const std::string image = PackImage("KUFX");
+  const TFlash typo = Flash(image, {"--port", "/dev/veq-no-such-port", "--parity", "banana"});
+  EXPECT_EQ(typo.Status, 2);
+  EXPECT_EQ(typo.Out, "") << "no link was opened";
+  EXPECT_EQ(typo.Err.substr(typo.Err.find('\n')), "\nСправка: veq flash --help\n") << typo.Err;
+  EXPECT_NE(typo.Err.find("banana"), std::string::npos) << typo.Err;
   EXPECT_EQ(Flash(image, {}).Status, 2);
   EXPECT_EQ(Flash(image, {"--port", "x", "--udp", "127.0.0.1"}).Status, 2);
   EXPECT_EQ(Flash(image, {"--udp", "127.0.0.1", "--udp-port", "0"}).Status, 2);
@@ -356,14 +376,64 @@ TEST_F(FlashEndToEnd, UsageAndImageErrorsExitTwoBeforeAnythingIsSent) {
 
   const TFlash missing = Flash(Dir.File("none.vqf"), {"--udp", "127.0.0.1"});
   EXPECT_EQ(missing.Status, 2);
-  EXPECT_NE(missing.Err.find("cannot open the image"), std::string::npos) << missing.Err;
+  EXPECT_NE(missing.Err.find("не удаётся открыть образ"), std::string::npos) << missing.Err;
 
   std::string damaged = ReadFile(image);
   damaged[21 + 100] ^= 1;
   const TFlash bad = Flash(Dir.Write("bad.vqf", damaged), {"--udp", "127.0.0.1"});
   EXPECT_EQ(bad.Status, 2);
-  EXPECT_NE(bad.Err.find("section 0 fails its check"), std::string::npos) << bad.Err;
+  EXPECT_NE(bad.Err.find("раздел 0 не проходит проверку"), std::string::npos) << bad.Err;
   EXPECT_EQ(bad.Out, "") << "no link was opened";
+}
+
+// --json: one object a line and nothing else on standard output, the result
+// last, its digest that of the image file.
+TEST_F(FlashEndToEnd, JsonStreamDescribesTheRunLineByLine) {
+  const std::string image = PackImage("KUFX");
+  TChildProcess digest({"/usr/bin/sha256sum", image}, Dir.File("sum"), Dir.File("sum.err"));
+  ASSERT_EQ(digest.Wait(kSimWaitMs), 0);
+  const std::string sha256 = ReadFile(Dir.File("sum")).substr(0, 64);
+  const struct {
+    std::vector<std::string> Knobs;
+    std::string Outcome;
+    int Exit;
+  } runs[] = {{{}, "written", 0}, {{"--err-at", "3"}, "device-error", 1}};
+  for (const auto& expected : runs) {
+    SCOPED_TRACE(expected.Outcome);
+    TSim sim = StartSim({"--udp", "127.0.0.1:0"}, expected.Knobs);
+    std::vector<std::string> args = sim.LinkArgs();
+    args.push_back("--json");
+    const TFlash run = Flash(image, args);
+    EXPECT_EQ(run.Status, expected.Exit) << run.Err;
+    std::vector<nlohmann::json> events;
+    std::istringstream lines(run.Out);
+    for (std::string line; std::getline(lines, line);)
+      events.push_back(nlohmann::json::parse(line));  // throws on a line that is no JSON
+    ASSERT_FALSE(events.empty());
+    std::set<std::string> kinds;
+    for (const auto& event : events)
+      kinds.insert(event.at("event").get<std::string>());
+    for (const char* kind : {"log", "status", "progress", "result"})
+      EXPECT_EQ(kinds.count(kind), 1u) << kind;
+    EXPECT_EQ(kinds.count("message"), expected.Exit == 0 ? 1u : 0u) << "the success box";
+    const nlohmann::json& result = events.back();
+    EXPECT_EQ(result["event"], "result");
+    EXPECT_EQ(result["outcome"], expected.Outcome);
+    EXPECT_EQ(result["exit"], expected.Exit);
+    EXPECT_EQ(result["device_id"], "VEQKUFX01105");
+    EXPECT_EQ(result["image"], image);
+    EXPECT_EQ(result["image_sha256"], sha256);
+    EXPECT_GE(result["seconds"].get<double>(), 0.0);
+    if (expected.Exit == 0) {
+      EXPECT_EQ(result["blocks"], 16);  // 11 + 5 blocks of 64 bytes
+      EXPECT_EQ(result["bytes"], 1024);
+    } else {
+      EXPECT_EQ(result["blocks"], 2) << "blocks 1 and 2 confirmed";
+      EXPECT_EQ(result["section"], 0);
+      EXPECT_EQ(result["block"], 3);
+    }
+    EXPECT_EQ(sim.Process->Wait(kSimWaitMs), 0);
+  }
 }
 
 }  // namespace

@@ -22,29 +22,32 @@ TEST(FlashOptions, SerialLinkDefaultsToTheSettingsFilesLine) {
   EXPECT_EQ(o.Image, "image.vqf");
   EXPECT_FALSE(o.Udp);
   EXPECT_EQ(o.Port, "ttyUSB0");
-  EXPECT_EQ(o.Baud, "9600");
-  EXPECT_EQ(o.DataBits, "8");
-  EXPECT_EQ(o.Parity, "odd");
-  EXPECT_EQ(o.StopBits, "1");
+  EXPECT_EQ(o.Line.Baud, "9600");
+  EXPECT_EQ(o.Line.DataBits, "8");
+  EXPECT_EQ(o.Line.Parity, "odd");
+  EXPECT_EQ(o.Line.StopBits, "1");
   EXPECT_FALSE(o.Yes);
   EXPECT_FALSE(o.Debug);
-  EXPECT_EQ(o.ConnectTimeoutMs, -1) << "waits for ever, like the window";
+  EXPECT_FALSE(o.Json);
+  EXPECT_EQ(o.ConnectTimeoutMs, 120000) << "a run that never finds its board ends";
   EXPECT_EQ(o.TimeDivisor, 1);
 }
 
-TEST(FlashOptions, LineTextsArePassedAsTheyAre) {
-  // The panel's texts are not judged here: the port component falls back
-  // for texts it does not know, as it does for the window.
+TEST(FlashOptions, LineTextsAreTakenWhenThePortKnowsThem) {
   const auto parsed =
-      Parse({"--baud", "115200", "--data-bits", "7", "--parity", "Even", "--stop-bits", "1.5",
-             "--port", "/dev/pts/4", "i.vqf", "--yes", "--debug"});
+      Parse({"--baud", "115200", "--data-bits", "7", "--parity", "even", "--stop-bits", "1.5",
+             "--port", "/dev/pts/4", "i.vqf", "--yes", "--debug", "--json"});
   ASSERT_EQ(parsed.Error, "");
-  EXPECT_EQ(parsed.Options.Baud, "115200");
-  EXPECT_EQ(parsed.Options.DataBits, "7");
-  EXPECT_EQ(parsed.Options.Parity, "Even");
-  EXPECT_EQ(parsed.Options.StopBits, "1.5");
+  EXPECT_EQ(parsed.Options.Line.Baud, "115200");
+  EXPECT_EQ(parsed.Options.Line.DataBits, "7");
+  EXPECT_EQ(parsed.Options.Line.Parity, "even");
+  EXPECT_EQ(parsed.Options.Line.StopBits, "1.5");
   EXPECT_TRUE(parsed.Options.Yes);
   EXPECT_TRUE(parsed.Options.Debug);
+  EXPECT_TRUE(parsed.Options.Json);
+  EXPECT_EQ(Parse({"i.vqf", "--udp", "127.0.0.1", "--connect-timeout", "0"}).Options.ConnectTimeoutMs,
+            0)
+      << "0 waits for ever";
 }
 
 TEST(FlashOptions, UdpLinkTakesPortsAndTimeOut) {
@@ -83,7 +86,10 @@ TEST(FlashOptions, RefusesWhatCannotBeMeant) {
       {"i.vqf", "--udp", "127.0.0.1", "--udp-port", "0"},
       {"i.vqf", "--udp", "127.0.0.1", "--udp-port", "65536"},
       {"i.vqf", "--udp", "127.0.0.1", "--local-port", "-1"},
-      {"i.vqf", "--udp", "127.0.0.1", "--connect-timeout", "0"},
+      {"i.vqf", "--port", "ttyS0", "--parity", "banana"},
+      {"i.vqf", "--port", "ttyS0", "--baud", "9601"},
+      {"i.vqf", "--port", "ttyS0", "--data-bits", "9"},
+      {"i.vqf", "--udp", "192.168.0.300"},
       {"i.vqf", "--udp", "127.0.0.1", "--connect-timeout", "-2"},
       {"i.vqf", "--udp", "127.0.0.1", "--connect-timeout", "5s"},
       {"i.vqf", "--udp", "127.0.0.1", "--connect-timeout", "nan"},
@@ -94,7 +100,9 @@ TEST(FlashOptions, RefusesWhatCannotBeMeant) {
     std::string joined;
     for (const auto& arg : args)
       joined += arg + " ";
-    EXPECT_NE(Parse(args).Error, "") << joined;
+    const std::string error = Parse(args).Error;
+    EXPECT_NE(error, "") << joined;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
   }
   for (const char* divisor : {"0", "1001", "ten", ""})
     EXPECT_NE(Parse({"i.vqf", "--udp", "127.0.0.1"}, divisor).Error, "") << divisor;
