@@ -1,7 +1,7 @@
 # Every target installs what is missing first (scripts/setup-deps).
 GENERATOR := -G Ninja
 JOBS      ?= 2
-CTEST     := ctest --output-on-failure --timeout 300 -j $(JOBS)
+CTEST     := ctest --output-on-failure --timeout 60 -j $(JOBS)
 
 .PHONY: setup build test test-sanitize test-tsan demo run
 
