@@ -50,7 +50,8 @@ TEST_F(MainLoopTest, TickCanDisableItsOwnTimer) {
     ++ticks;
     Loop.SetEnabled(id, false);
   });
-  Loop.RunFor(30);
+  ASSERT_TRUE(Loop.RunUntil([&] { return ticks >= 1; }, 2000));
+  Loop.RunFor(30);  // time for further ticks, were the timer still enabled
   EXPECT_EQ(ticks, 1);
 }
 

@@ -8,6 +8,7 @@
 #include "serial/BCPort.h"
 #include "tests/serial/ComPortError.h"
 #include "tests/serial/PtyPair.h"
+#include "tests/support/WaitUntil.h"
 
 namespace {
 
@@ -77,8 +78,7 @@ TEST_F(BCPortTransferTest, SixtyFourKibibytesEachWayWithoutLossOrReordering) {
 TEST_F(BCPortTransferTest, ReadReturnsAtOnceWithWhatIsQueued) {
   ASSERT_TRUE(Port.Open());
   Line.Write("abc");
-  std::this_thread::sleep_for(milliseconds(20));
-  EXPECT_EQ(Port.QueuedInputCount(), 3);
+  ASSERT_TRUE(WaitUntil([&] { return Port.QueuedInputCount() == 3; }));
   std::string data = "old contents";
   const auto start = Clock::now();
   EXPECT_EQ(Port.ReceiveBytes(data, 100), 3);
@@ -140,7 +140,7 @@ TEST_F(BCPortTransferTest, AsyncRecordKeepsDirectionCopyAndCount) {
   EXPECT_EQ(Line.Read(5), std::string("PROG\0", 5));
 
   Line.Write("GET");
-  std::this_thread::sleep_for(milliseconds(20));
+  ASSERT_TRUE(WaitUntil([&] { return Port.QueuedInputCount() == 3; }));
   std::string data;
   EXPECT_EQ(Port.ReceiveBytesAsync(data, 8, op), 3);
   EXPECT_EQ(op->Direction, odRead);
@@ -187,19 +187,24 @@ TEST_F(BCPortTransferTest, ReadWithATotalTimeOutWaitsForMissingBytes) {
   Port.Timeouts().SetReadTotalConstant(60);
   ASSERT_TRUE(Port.Open());
   Line.Write("ab");
+  ASSERT_TRUE(WaitUntil([&] { return Port.QueuedInputCount() == 2; }));
   std::string data;
   auto start = Clock::now();
   EXPECT_EQ(Port.ReceiveBytes(data, 5), 2);
   EXPECT_GE(Clock::now() - start, milliseconds(55));
   EXPECT_EQ(data, "ab");
 
+  // A limit far beyond the device's pause, so that a loaded machine cannot
+  // make the bytes late; returning well within it shows the read ends when
+  // the count is complete rather than when the limit passes.
+  Port.Timeouts().SetReadTotalConstant(4000);
   std::thread device([&] {
     std::this_thread::sleep_for(milliseconds(10));
     Line.Write("12345");
   });
   start = Clock::now();
   EXPECT_EQ(Port.ReceiveBytes(data, 5), 5);
-  EXPECT_LT(Clock::now() - start, milliseconds(55));  // complete before the limit
+  EXPECT_LT(Clock::now() - start, milliseconds(2000));  // complete before the limit
   device.join();
   EXPECT_EQ(data, "12345");
 }

@@ -13,6 +13,7 @@
 #include "platform/MainThread.h"
 #include "serial/BCPort.h"
 #include "tests/serial/PtyPair.h"
+#include "tests/support/WaitUntil.h"
 
 namespace {
 
@@ -52,11 +53,7 @@ class ComThreadTest : public ::testing::Test {
 
   // Waits, without serving, until the event thread has queued a hand-over.
   bool WaitForHandOverQueued(int already = 0) {
-    const auto deadline = Clock::now() + milliseconds(2000);
-    while (HandOversQueued.load() <= already && Clock::now() < deadline) {
-      std::this_thread::sleep_for(milliseconds(1));
-    }
-    return HandOversQueued.load() > already;
+    return WaitUntil([&] { return HandOversQueued.load() > already; });
   }
 
   std::vector<std::string> ReportsCopy() {
@@ -83,7 +80,7 @@ TEST_F(ComThreadTest, RxCharRunsOnTheMainThreadWithEverythingQueuedByThen) {
   // The event thread waits in the hand-over; bytes arriving meanwhile are
   // counted when the handler runs.
   Line.Write("12345");
-  std::this_thread::sleep_for(milliseconds(20));
+  ASSERT_TRUE(WaitUntil([&] { return Port.QueuedInputCount() == 8; }));
   EXPECT_TRUE(Counts.empty());
   EXPECT_TRUE(platform::CheckSynchronize(0));
   EXPECT_EQ(Counts, std::vector<int>{8});
@@ -97,7 +94,7 @@ TEST_F(ComThreadTest, NoSecondCallForBytesAlreadyRead) {
   Line.Write("A");
   ASSERT_TRUE(WaitForHandOverQueued());
   Line.Write("B");  // arrives while the first event waits; read by its handler
-  std::this_thread::sleep_for(milliseconds(20));
+  ASSERT_TRUE(WaitUntil([&] { return Port.QueuedInputCount() == 2; }));
   Loop.RunFor(100);
   EXPECT_EQ(Received, "AB");
   EXPECT_EQ(Counts, std::vector<int>{2});
@@ -210,9 +207,7 @@ TEST_F(ComThreadTest, WithoutHandOverTheHandlerRunsOnTheEventThread) {
   };
   ASSERT_TRUE(Port.Open());
   Line.Write("xyz");
-  const auto deadline = Clock::now() + milliseconds(2000);
-  while (count.load() == 0 && Clock::now() < deadline)
-    std::this_thread::sleep_for(milliseconds(1));
+  ASSERT_TRUE(WaitUntil([&] { return count.load() != 0; }));
   EXPECT_EQ(count.load(), 3);
   EXPECT_FALSE(onMain.load());
   EXPECT_EQ(HandOversQueued.load(), 0);
