@@ -5,7 +5,7 @@
 bool TImageReader::Open(const std::string& path) {
   Close();
   if (path.empty()) return false;
-  File = std::fopen(path.c_str(), "r+b");
+  File = std::fopen(path.c_str(), "rb");
   if (File == nullptr) return false;
   // Blocks are small (at most 2048 bytes); a larger stdio buffer keeps
   // the number of reads low for multi-megabyte images.

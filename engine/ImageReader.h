@@ -17,8 +17,8 @@ class TImageReader {
   TImageReader(const TImageReader&) = delete;
   TImageReader& operator=(const TImageReader&) = delete;
 
-  // Opened for reading and writing, like every open of an image, so a
-  // write-protected file is refused. False when it cannot be opened.
+  // Opened for reading only: the programmer never writes an image, so a
+  // read-only file is as good as any. False when it cannot be opened.
   bool Open(const std::string& path);
   void Close();
   bool IsOpen() const { return File != nullptr; }
