@@ -1,32 +1,8 @@
 #include "tools/ProgressLine.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <ostream>
-
-std::string RateText(double bytesPerSecond) {
-  char text[32];
-  if (bytesPerSecond < 1000) {
-    std::snprintf(text, sizeof text, "%.0f Б/с", bytesPerSecond);
-  } else if (bytesPerSecond < 1000 * 1024) {
-    std::snprintf(text, sizeof text, "%.1f КиБ/с", bytesPerSecond / 1024);
-  } else {
-    std::snprintf(text, sizeof text, "%.1f МиБ/с", bytesPerSecond / (1024 * 1024));
-  }
-  return text;
-}
-
-std::string DurationText(double seconds) {
-  const long total = std::lround(std::max(seconds, 0.0));
-  char text[32];
-  if (total >= 3600) {
-    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
-  } else {
-    std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-  }
-  return text;
-}
 
 std::string ProgressBar(uint64_t done, uint64_t total, double elapsedSeconds, int barWidth) {
   const double fraction = total == 0 ? 1.0 : std::min(1.0, double(done) / double(total));
@@ -34,12 +10,7 @@ std::string ProgressBar(uint64_t done, uint64_t total, double elapsedSeconds, in
   std::string bar = "[" + std::string(filled, '#') + std::string(barWidth - filled, '.') + "]";
   char percent[8];
   std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100));
-  bar += std::string("  ") + percent;
-  // Too early for a rate that means anything: the first blocks go out
-  // before the clock has moved.
-  if (elapsedSeconds < 0.2 || done == 0) return bar + "  -- Б/с  осталось --:--";
-  const double rate = done / elapsedSeconds;
-  return bar + "  " + RateText(rate) + "  осталось " + DurationText((total - done) / rate);
+  return bar + "  " + percent + "  " + RateAndTimeLeft(done, total, elapsedSeconds);
 }
 
 size_t DisplayWidth(const std::string& text) {

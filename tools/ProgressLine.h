@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <string>
 
+#include "engine/ProgressText.h"
 #include "engine/Session.h"
 
 // The live line a terminal shows under the log while flashing: the status
@@ -15,11 +16,6 @@
 // "[#######.............]  35%  12.4 КиБ/с  осталось 0:07"; the rate and
 // the time left show as "--" until some time has passed and bytes have gone.
 std::string ProgressBar(uint64_t done, uint64_t total, double elapsedSeconds, int barWidth);
-
-// 999 Б/с, 12.4 КиБ/с, 3.1 МиБ/с.
-std::string RateText(double bytesPerSecond);
-// m:ss, or h:mm:ss from an hour on.
-std::string DurationText(double seconds);
 
 // Number of characters (UTF-8 code points) a terminal shows for text.
 size_t DisplayWidth(const std::string& text);
