@@ -24,6 +24,7 @@
 #include "app/PortTool.h"
 #include "app/Settings.h"
 #include "app/WindowTransports.h"
+#include "engine/ProgressText.h"
 #include "platform/ErrorReport.h"
 #include "platform/MainThread.h"
 
@@ -64,7 +65,8 @@ const char kPortToolFixedArgument[] = "54321";
 TForm1::TForm1(const TFormOptions& options)
     : Session(*this),
       IniPath_(options.IniPath.empty() ? IniPathBesideExecutable() : options.IniPath),
-      StartDir_(options.StartDir) {
+      StartDir_(options.StartDir),
+      Ports_(options.Ports) {
   CreateControls();
   Transports = std::make_unique<TWindowTransports>(Session, *this);
   WireEvents();
@@ -96,11 +98,13 @@ void TForm1::WireEvents() {
           [this] { Guarded([this] { ButOpenFileClick(); }); });
   connect(ButVport, &QToolButton::clicked, this, [this] { Guarded([this] { ButVportClick(); }); });
   ButConnect->installEventFilter(this);
-  connect(ButConnect, &QPushButton::clicked, this,
-          [this] { Guarded([this] { Session.ButConnectClick(); }); });
+  connect(ButConnect, &QPushButton::clicked, this, [this] { Guarded([this] { ConnectClicked(); }); });
   connect(ButStart, &QPushButton::clicked, this, [this] { Guarded([this] { StartClicked(); }); });
-  connect(ButDisconnect, &QPushButton::clicked, this,
-          [this] { Guarded([this] { Session.ButDisconnectClick(); }); });
+  connect(ButDisconnect, &QPushButton::clicked, this, [this] {
+    Guarded([this] { Session.ButDisconnectClick(); });
+    UpdateProgress();
+    ReportRunEnd();
+  });
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 }
 
@@ -142,7 +146,7 @@ void TForm1::InitMainForm() {
 
 void TForm1::FillPortList() {
   cbComN->clear();
-  for (const std::string& port : Transports->ListPorts())
+  for (const std::string& port : Ports_.empty() ? Transports->ListPorts() : Ports_)
     cbComN->addItem(ToQt(port));
 }
 
@@ -157,20 +161,72 @@ void TForm1::Guarded(const std::function<void()>& handler) {
 void TForm1::Timer1Tick() {
   Guarded([this] { Session.Timer1Timer(); });
   UpdateProgress();
+  // Endings made by a receive handler are seen here, after it has returned.
+  ReportRunEnd();
+}
+
+void TForm1::ConnectClicked() {
+  // Connect always starts a new run, so what ends from here on is new, even
+  // an ending within this click that no tick saw begin.
+  RunEndReported = false;
+  Session.ButConnectClick();
+  UpdateProgress();
+  ReportRunEnd();
 }
 
 void TForm1::StartClicked() {
+  WritingSince = std::chrono::steady_clock::now();
   Session.ButStartClick();
   UpdateProgress();
+  ReportRunEnd();
 }
 
 void TForm1::UpdateProgress() {
-  if (Session.State() != TSessionState::Writing) {
-    ShowProgress(0, 0);
+  const TRunEnd& end = Session.LastRunEnd();
+  // An ended writing run keeps its position (full when written) until the
+  // next Connect or Start resets the ending.
+  const bool writing = Session.State() == TSessionState::Writing;
+  const TProgress progress = writing || end.Writing ? Session.Progress() : TProgress{};
+  ShowProgress(progress.Done.Blocks, progress.Total.Blocks);
+  ShowProgressText(writing, progress);
+  ShowProgressFailed(end.Outcome != TRunOutcome::None && end.Outcome != TRunOutcome::Written);
+}
+
+void TForm1::ReportRunEnd() {
+  // A copy: the box's own loop runs ticks, and a click there may reset it.
+  const TRunEnd end = Session.LastRunEnd();
+  if (end.Outcome == TRunOutcome::None) {
+    RunEndReported = false;
     return;
   }
-  const TProgress progress = Session.Progress();
-  ShowProgress(progress.Done.Blocks, progress.Total.Blocks);
+  if (RunEndReported) return;
+  // Before the box, so that the ticks inside its loop do not show it again.
+  RunEndReported = true;
+  if (end.Outcome == TRunOutcome::Written || end.AlreadyShown) return;
+  MessageBox(TMessageKind::Warning, RunEndText(end));
+}
+
+void TForm1::ShowProgressText(bool writing, const TProgress& progress) {
+  QString format = "%p%";
+  if (writing) {
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - WritingSince).count();
+    format += "  " + ToQt(RateAndTimeLeft(progress.Done.Bytes, progress.Total.Bytes, elapsed));
+  }
+  if (ProgressBar->format() != format) ProgressBar->setFormat(format);
+}
+
+QColor TForm1::FailureColour() {
+  return QColor(200, 30, 30);
+}
+
+void TForm1::ShowProgressFailed(bool failed) {
+  const QColor chunk =
+      failed ? FailureColour() : ProgressBar->parentWidget()->palette().color(QPalette::Highlight);
+  if (ProgressBar->palette().color(QPalette::Highlight) == chunk) return;
+  QPalette palette = ProgressBar->palette();
+  palette.setColor(QPalette::Highlight, chunk);
+  ProgressBar->setPalette(palette);
 }
 
 void TForm1::ShowProgress(uint64_t blocksWritten, uint64_t totalBlocks) {

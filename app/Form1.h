@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QColor>
 #include <QWidget>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/Session.h"
 #include "engine/WindowMembers.h"
@@ -24,12 +27,13 @@ class QToolButton;
 class TSplitterBar;
 class TWindowTransports;
 
-// Where the window finds its settings file and the port tool. Empty fields
-// take the program's own: the settings file beside the executable and the
-// current directory at start-up.
+// Where the window finds its settings file and the port tool, and the ports
+// it lists. Empty fields take the program's own: the settings file beside the
+// executable, the current directory at start-up, the system's serial ports.
 struct TFormOptions {
   std::string IniPath;
   std::string StartDir;
+  std::vector<std::string> Ports{};
 };
 
 // The programmer's one window: the designed controls, the operator's small
@@ -74,6 +78,8 @@ class TForm1 : public QWidget, public IWindowMembers {
 
   // Share of the image's blocks written in the current run; no total: empty.
   void ShowProgress(uint64_t blocksWritten, uint64_t totalBlocks);
+  // The chunk's colour while the bar shows where a failed run stopped.
+  static QColor FailureColour();
 
   const std::string& StartDir() const { return StartDir_; }
   const std::string& IniPath() const { return IniPath_; }
@@ -142,11 +148,25 @@ class TForm1 : public QWidget, public IWindowMembers {
   // framework reports one nothing caught: a message box with its text.
   void Guarded(const std::function<void()>& handler);
   void Timer1Tick();
+  void ConnectClicked();
   void StartClicked();
   void UpdateProgress();
+  // Tells the operator how the run ended, once per ending and only when no
+  // box of the design has told it already.
+  void ReportRunEnd();
+  // The share, and while writing the rate and the time left, on the bar.
+  void ShowProgressText(bool writing, const TProgress& progress);
+  // The bar's chunk in the failure colour or in its parent's.
+  void ShowProgressFailed(bool failed);
   void PlugIntoEventLoop();
 
   std::string IniPath_;
   std::string StartDir_;
+  std::vector<std::string> Ports_;
   std::unique_ptr<TWindowTransports> Transports;
+  // Set once the current ending has been reported; cleared when the session
+  // shows no ending again (Connect and Start reset it).
+  bool RunEndReported = false;
+  // When the current writing run began, for its rate and time left.
+  std::chrono::steady_clock::time_point WritingSince;
 };

@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QToolButton>
 
@@ -24,9 +25,24 @@ const TTextKey kComKeys[] = {
     {"Par", TTextControl::cbPar, "odd"},
 };
 
+// The design's default port "1" names no port here: the first one listed is
+// shown in its place, as when no file was stored.
+void ShowPortText(TForm1& form, const std::string& text) {
+  if (text == kComKeys[0].Default && form.cbComN->count() > 0) {
+    form.cbComN->setCurrentIndex(0);
+  } else {
+    form.SetText(TTextControl::cbComN, text);
+  }
+}
+
 void LoadComKeys(TForm1& form, const std::string& ini) {
   for (const TTextKey& key : kComKeys) {
-    form.SetText(key.Control, platform::GetProfileString(ini, "COM", key.Key, key.Default));
+    const std::string text = platform::GetProfileString(ini, "COM", key.Key, key.Default);
+    if (key.Control == TTextControl::cbComN) {
+      ShowPortText(form, text);
+    } else {
+      form.SetText(key.Control, text);
+    }
   }
 }
 

@@ -17,6 +17,7 @@
 #include "engine/FirmwareImage.h"
 #include "tests/app/DeviceSide.h"
 #include "tests/app/FormHarness.h"
+#include "tests/support/SessionProbe.h"
 
 namespace {
 
@@ -97,6 +98,10 @@ class EndToEnd : public testing::Test {
       ASSERT_TRUE(QTest::qWaitFor([&] { return device.Holding(); }, kWaitMs));
       ASSERT_TRUE(QTest::qWaitFor([&] { return form.ProgressBar->value() > 0; }, kWaitMs));
       EXPECT_LT(form.ProgressBar->value(), form.ProgressBar->maximum());
+      // The share, the rate and the time left ("%p%  12.4 КиБ/с  осталось 0:07").
+      const std::string format = form.ProgressBar->format().toStdString();
+      EXPECT_EQ(format.rfind("%p%  ", 0), 0u) << format;
+      EXPECT_NE(format.find("Б/с  осталось "), std::string::npos) << format;
       form.grab().save(QString::fromStdString(ScreenshotPath(screenshot)));
       device.Release();
     }
@@ -104,9 +109,48 @@ class EndToEnd : public testing::Test {
         QTest::qWaitFor([&] { return HasMessage(TMessageKind::Information, kSuccess); }, kWaitMs))
         << "no success; log:\n"
         << Log();
-    // The next idle tick closes the link and empties the bar.
+    // The next idle tick closes the link; the bar stays full, in its colour.
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.ButConnect->isEnabled(); }, kWaitMs));
-    EXPECT_EQ(form.ProgressBar->value(), form.ProgressBar->minimum() - 1);
+    EXPECT_EQ(form.ProgressBar->value(), form.ProgressBar->maximum());
+    EXPECT_NE(Chunk(), TForm1::FailureColour());
+    EXPECT_EQ(form.ProgressBar->format().toStdString(), "%p%");
+  }
+
+  QColor Chunk() { return Harness.Form().ProgressBar->palette().color(QPalette::Highlight); }
+
+  // Serial link to the board, image in the settings, Connect and Start.
+  void StartOver(TDeviceSide& device, const std::string& image) {
+    const std::string path = Harness.Dir.Write("fw.vqf", image);
+    Harness.WriteIni("[COM]\nNum=" + device.Where() + "\n[File]\nPath=" + path + "\n");
+    TForm1& form = Harness.Open();
+    form.ButConnect->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.ButStart->isEnabled(); }, kWaitMs)) << Log();
+    form.ButStart->click();
+  }
+
+  // Waits until the run has ended and a later idle tick has closed the link,
+  // so that a second box for the same ending would have been shown by then.
+  TRunEnd AwaitEnd() {
+    TForm1& form = Harness.Form();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return form.Session.LastRunEnd().Outcome != TRunOutcome::None; }, kWaitMs))
+        << Log();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.ButConnect->isEnabled(); }, kWaitMs));
+    return form.Session.LastRunEnd();
+  }
+
+  size_t Count(TMessageKind kind) const {
+    size_t count = 0;
+    for (const auto& message : Harness.Messages) count += message.Kind == kind ? 1 : 0;
+    return count;
+  }
+
+  // Where a failed run stopped: part of the bar, in the failure colour.
+  void ExpectFailedBarPartlyFull() {
+    const QProgressBar* bar = Harness.Form().ProgressBar;
+    EXPECT_GT(bar->value(), bar->minimum());
+    EXPECT_LT(bar->value(), bar->maximum());
+    EXPECT_EQ(Chunk(), TForm1::FailureColour());
   }
 
   TFormHarness Harness;
@@ -181,6 +225,96 @@ TEST_F(EndToEnd, ClosingWhileConnectedWithAKind2ImageSavesTheFixedAddress) {
   EXPECT_EQ(form.EditIP->text().toStdString(), "10.20.30.40");
   const std::string received = device.ReceivedBytes();
   EXPECT_EQ(received.substr(received.size() - 7), "VEQENDF");
+}
+
+// Endings the design does not tell in a box of its own: one warning with the
+// ending's line, after the step that made it, and the bar stops in red.
+TEST_F(EndToEnd, ADeviceRefusalIsShownOnceAndTheBarStopsInRed) {
+  const struct {
+    TDeviceModel::TFault Fault;
+    TRunOutcome Outcome;
+    const char* Answer;
+  } cases[] = {
+      {TDeviceModel::TFault::Wrong, TRunOutcome::DeviceWrong, "устройство ответило WRONG."},
+      {TDeviceModel::TFault::Err, TRunOutcome::DeviceErr, "устройство ответило ERR."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(int(c.Outcome));
+    Harness.Messages.clear();
+    TDeviceModel::TSettings board = Board("VEQKUFX01105");
+    board.Fault = c.Fault;
+    board.FaultBlock = 7;
+    TDeviceSide device(OpenPtyLink(), board);
+    StartOver(device, Image("VEQKUFX01106", kBoardKindKufx, 12, 64));
+    const TRunEnd end = AwaitEnd();
+    EXPECT_EQ(end.Outcome, c.Outcome);
+    ASSERT_EQ(Harness.Messages.size(), 1u) << Log();
+    EXPECT_EQ(Harness.Messages[0].Kind, TMessageKind::Warning);
+    EXPECT_EQ(Harness.Messages[0].Text, RunEndText(end));
+    EXPECT_EQ(Harness.Messages[0].Text.rfind("Запись прервана на блоке ", 0), 0u);
+    EXPECT_NE(Harness.Messages[0].Text.find(c.Answer), std::string::npos);
+    ExpectFailedBarPartlyFull();
+  }
+}
+
+// The 60 s limit is reached by setting the time already waited near it.
+TEST_F(EndToEnd, ASilentDeviceIsShownOnceAfterTheTimeLimit) {
+  TDeviceSide device(OpenPtyLink(), Board("VEQKUFX01105"));
+  device.HoldFromBlock(5);
+  StartOver(device, Image("VEQKUFX01106", kBoardKindKufx, 12, 64));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return device.Holding(); }, kWaitMs));
+  Probe(Harness.Form().Session).WaitTime = 60000 - 1;
+  const TRunEnd end = AwaitEnd();
+  EXPECT_EQ(end.Outcome, TRunOutcome::DeviceSilent);
+  ASSERT_EQ(Harness.Messages.size(), 1u) << Log();
+  EXPECT_EQ(Harness.Messages[0].Kind, TMessageKind::Warning);
+  EXPECT_EQ(Harness.Messages[0].Text, RunEndText(end));
+  ExpectFailedBarPartlyFull();
+  Harness.Form().grab().save(QString::fromStdString(ScreenshotPath("window-failed.png")));
+  device.Release();
+}
+
+// Endings the design already told, or that the operator chose: no second box.
+TEST_F(EndToEnd, EndingsAlreadyShownGetNoSecondBox) {
+  const struct {
+    const char* Identity;
+    std::string FileId;
+    uint16_t BlockSize;
+    TRunOutcome Outcome;
+    TMessageKind OnlyBox;
+  } cases[] = {
+      {"VEQABCD01105", "VEQKUFX01106", 64, TRunOutcome::WrongBoard, TMessageKind::Warning},
+      {"VEQKUFX01107", "VEQKUFX01106", 64, TRunOutcome::Declined, TMessageKind::Confirmation},
+      {"VEQKUFX01105", "VEQKUFX01106", 4096, TRunOutcome::ImageFault, TMessageKind::Warning},
+  };
+  Harness.ConfirmReply = TMessageResult::Cancel;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(int(c.Outcome));
+    Harness.Messages.clear();
+    TDeviceSide device(OpenPtyLink(), Board(c.Identity));
+    StartOver(device, Image(c.FileId, kBoardKindKufx, 1, c.BlockSize));
+    EXPECT_EQ(AwaitEnd().Outcome, c.Outcome);
+    ASSERT_EQ(Harness.Messages.size(), 1u) << Log();
+    EXPECT_EQ(Harness.Messages[0].Kind, c.OnlyBox);
+    EXPECT_EQ(Chunk(), TForm1::FailureColour());
+  }
+}
+
+TEST_F(EndToEnd, DisconnectDuringARunShowsNoBoxAndKeepsThePositionInRed) {
+  TDeviceSide device(OpenPtyLink(), Board("VEQKUFX01105"));
+  device.HoldFromBlock(5);
+  StartOver(device, Image("VEQKUFX01106", kBoardKindKufx, 12, 64));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return device.Holding(); }, kWaitMs));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Harness.Form().ProgressBar->value() > 0; }, kWaitMs));
+  Harness.Form().ButDisconnect->click();
+  EXPECT_EQ(AwaitEnd().Outcome, TRunOutcome::Disconnected);
+  EXPECT_TRUE(Harness.Messages.empty());
+  ExpectFailedBarPartlyFull();
+  // The next Connect starts afresh: the bar is empty and in its own colour.
+  Harness.Form().ButConnect->click();
+  EXPECT_EQ(Harness.Form().ProgressBar->value(), Harness.Form().ProgressBar->minimum() - 1);
+  EXPECT_NE(Chunk(), TForm1::FailureColour());
+  device.Release();
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ std::string TFormHarness::ReadIni() const {
 
 TForm1& TFormHarness::Open() {
   Window.reset();
-  Window = std::make_unique<TForm1>(TFormOptions{IniPath, Dir.Path()});
+  Window = std::make_unique<TForm1>(TFormOptions{IniPath, Dir.Path(), Ports});
   Window->MessageBoxHook = [this](TMessageKind kind, const std::string& text) {
     Messages.push_back({kind, text});
     return kind == TMessageKind::Confirmation ? ConfirmReply : TMessageResult::Ok;

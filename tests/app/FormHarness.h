@@ -29,6 +29,8 @@ class TFormHarness {
 
   TTempDir Dir;
   std::string IniPath;
+  // The ports the window lists; empty: the system's.
+  std::vector<std::string> Ports;
   // Confirmation boxes get this answer; the others always get OK.
   TMessageResult ConfirmReply = TMessageResult::Ok;
   std::vector<TMessage> Messages;

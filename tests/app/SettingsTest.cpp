@@ -24,7 +24,7 @@ std::string ComboText(const QComboBox* box) {
 }
 
 const char kFifteenKeys[] =
-    "[COM]\nNum=1\nbaud=9600\nDataBit=8\nStopBit=1\nPar=odd\n"
+    "[COM]\nNum=ttyS0\nbaud=9600\nDataBit=8\nStopBit=1\nPar=odd\n"
     "[UDP]\nUDP_IP=192.168.0.254\nUDP_Port=1001\nUDP_SRV_Port=12345\nMode_Checked=0\n"
     "[File]\nPath=\n"
     "[Form]\nWidth=464\nHeight=423\nLeft=250\nTop=133\nSpl=144\n";
@@ -39,8 +39,9 @@ TEST(SettingsPath, IsTheExecutablesPathWithIniForItsExtension) {
 
 TEST(SettingsLoad, FirstStartWithoutAFileTakesEveryDefault) {
   TFormHarness harness;
+  harness.Ports = {"ttyUSB0", "ttyUSB1"};
   TForm1& form = harness.Open();
-  EXPECT_EQ(ComboText(form.cbComN), "1");
+  EXPECT_EQ(ComboText(form.cbComN), "ttyUSB0") << "the first listed port";
   EXPECT_EQ(ComboText(form.cbBr), "9600");
   EXPECT_EQ(ComboText(form.cbDb), "8");
   EXPECT_EQ(ComboText(form.cbSb), "1");
@@ -63,6 +64,31 @@ TEST(SettingsLoad, FirstStartWithoutAFileTakesEveryDefault) {
   EXPECT_EQ(form.PanelButsHeight(), 144);
   EXPECT_TRUE(harness.Messages.empty());
   EXPECT_EQ(form.MemoLog->toPlainText().toStdString(), "");
+}
+
+// "1" is the design's default, which names no port here; any other text is
+// what the operator chose and stays, listed or not.
+TEST(SettingsLoad, ThePortBoxShowsTheFirstListedPortInPlaceOfTheDefault) {
+  const struct {
+    const char* Ini;
+    std::vector<std::string> Ports;
+    const char* Shown;
+  } cases[] = {
+      {"", {"ttyS0", "ttyUSB0"}, "ttyS0"},
+      {"[COM]\nNum=1\n", {"ttyS0", "ttyUSB0"}, "ttyS0"},
+      {"[COM]\nNum=ttyUSB0\n", {"ttyS0", "ttyUSB0"}, "ttyUSB0"},
+      {"[COM]\nNum=ttyACM3\n", {"ttyS0"}, "ttyACM3"},
+      {"[COM]\nNum=1\n", {}, "1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Ini);
+    TFormHarness harness;
+    harness.Ports = c.Ports;
+    if (*c.Ini != '\0') harness.WriteIni(c.Ini);
+    TForm1& form = harness.Open();
+    if (c.Ports.empty() && form.cbComN->count() > 0) continue;  // this system lists ports
+    EXPECT_EQ(ComboText(form.cbComN), c.Shown);
+  }
 }
 
 TEST(SettingsLoad, AppliesEveryStoredKey) {
@@ -158,6 +184,7 @@ TEST(SettingsLoad, TheButtonsPanelKeepsItsMinimumHeight) {
 
 TEST(SettingsSave, HoldsExactlyTheFifteenKeysInOrderWhateverTheFileHeld) {
   TFormHarness harness;
+  harness.Ports = {"ttyS0"};
   harness.WriteIni("; hand-written\n[Extra]\nkey=1\n[COM]\nOther=2\n[Form]\nSpl=144\n");
   TForm1& form = harness.Open();
   SaveSettings(form);
