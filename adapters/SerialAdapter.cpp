@@ -5,10 +5,16 @@
 TSerialAdapter::TSerialAdapter(TBComPort& port, TSession& session, IWindowMembers& window)
     : Port(port), Window(window) {
   Port.OnRxChar = [&session](TBComPort*, int count) { session.BComRxChar(count); };
+  // Without a carrier the line has hung up: the port is opened with CLOCAL,
+  // so only a vanished device or a closed far end reports it.
+  Port.OnRLSDChange = [&session](TBComPort*, bool carrier) {
+    if (!carrier) session.BComLineLost();
+  };
 }
 
 TSerialAdapter::~TSerialAdapter() {
   Port.OnRxChar = nullptr;
+  Port.OnRLSDChange = nullptr;
 }
 
 bool TSerialAdapter::OpenClosePort(bool open, const std::string& port, const std::string& baud,

@@ -2,6 +2,7 @@
 #include <array>
 #include <cctype>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -167,6 +168,12 @@ void TSession::BComRxChar(int count) {
   RxBuffer += received;
   TraceReceive(received, count);
   ParseAnswer();
+}
+
+void TSession::BComLineLost() {
+  // Only a run on this link cares; otherwise the idle tick closes the port.
+  if (SessionState == TSessionState::Idle || LinkMode != TLinkMode::Serial) return;
+  EndSessionOnLinkFailure(std::runtime_error("линия оборвана"));
 }
 
 void TSession::IdUDPServer1UDPRead(const std::string& data, const std::string& remoteIp,

@@ -108,6 +108,8 @@ class TSession {
 
   // --- Receive events, delivered on the main thread ---
   void BComRxChar(int count);
+  // The serial line hung up: a run under way ends at once as a link failure.
+  void BComLineLost();
   void IdUDPServer1UDPRead(const std::string& data, const std::string& remoteIp, int remotePort);
 
   // --- Device link ---

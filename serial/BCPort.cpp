@@ -631,7 +631,15 @@ void TBComPort::FireDSRChange() {
 }
 
 void TBComPort::FireRLSDChange() {
-  if (OnRLSDChange) OnRLSDChange(this, LineSignals().Contains(lsRLSD));
+  if (!OnRLSDChange) return;
+  // A line that has hung up cannot tell its modem lines any more; it has no
+  // carrier.
+  bool carrier = false;
+  try {
+    carrier = LineSignals().Contains(lsRLSD);
+  } catch (const EComPort&) {
+  }
+  OnRLSDChange(this, carrier);
 }
 
 void TBComPort::FireError() {

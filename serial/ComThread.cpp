@@ -71,7 +71,9 @@ void TComThread::Execute() {
     if (wake == TWake::Stop || wake == TWake::WaitFailed) break;
     TPortEvents events;
     if (wake == TWake::DeviceGone || CollectEvents(events) == TWake::DeviceGone) {
+      ReportHangUp();
       if (!BackOffWhileDeviceIsGone()) break;
+      HangUpReported = false;  // the device is back; a new hang-up is news again
       continue;
     }
     if (!events.Empty()) Deliver(events);
@@ -104,6 +106,16 @@ TComThread::TWake TComThread::CollectEvents(TPortEvents& events) {
   }
   if (queued > 0) events.Include(peRxChar);
   return TWake::DeviceReady;
+}
+
+// The line hung up (the far end of a pseudo-terminal closed, an adapter was
+// pulled out). The port is opened with CLOCAL, so this is no mere carrier
+// drop; the owner hears it once, as the loss of the carrier signal, and can
+// end its work at once instead of waiting for an answer that cannot come.
+void TComThread::ReportHangUp() {
+  if (HangUpReported || !OwnerPort.WaitedEvents().Contains(peRLSD)) return;
+  HangUpReported = true;
+  Deliver(TPortEvents{peRLSD});
 }
 
 bool TComThread::BackOffWhileDeviceIsGone() {

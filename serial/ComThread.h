@@ -6,7 +6,8 @@
 // The event thread of an open port: sleeps until the device has received
 // characters (or the port is closing), then hands the events to the port's
 // handlers by the port's SyncMethod. It never polls while the device works;
-// a device that has gone away is re-checked with a growing pause.
+// a device that has gone away is reported once as a carrier (RLSD) change
+// and then re-checked with a growing pause.
 class TComThread : public TThread {
  public:
   // Sets up the wait on the port's device; raises EComPort when it cannot.
@@ -40,8 +41,10 @@ class TComThread : public TThread {
   // The events the device has for us now; DeviceGone when it cannot tell.
   TWake CollectEvents(TPortEvents& events);
   void Deliver(TPortEvents events);
+  void ReportHangUp();
 
   int StopFd = -1;  // eventfd; readable once Stop ran
   int PollFd = -1;  // epoll set: device (edge-triggered) and StopFd
   device_io::TLineErrorCounts LastSeenErrors;
+  bool HangUpReported = false;
 };

@@ -178,19 +178,22 @@ TEST_F(ComThreadTest, HandlerFailureIsReportedAndReceptionGoesOn) {
   EXPECT_TRUE(Loop.RunUntil([&] { return Received == "12"; }, 2000));
 }
 
-TEST_F(ComThreadTest, HangUpMidStreamDoesNotSpinAndCloseStillWorks) {
+TEST_F(ComThreadTest, HangUpMidStreamIsToldOnceDoesNotSpinAndCloseStillWorks) {
   ReadWhatIsAnnounced();
+  std::vector<bool> carrier;
+  Port.OnRLSDChange = [&](TBComPort*, bool state) { carrier.push_back(state); };
   ASSERT_TRUE(Port.Open());
   Line.Write(std::string(1000, 'x'));
   ASSERT_TRUE(Loop.RunUntil([&] { return Received.size() == 1000; }, 2000));
   Line.HangUp();
-  Loop.RunFor(50);
+  ASSERT_TRUE(Loop.RunUntil([&] { return !carrier.empty(); }, 2000));
   const size_t callsBefore = Counts.size();
   const double cpuBefore = OtherThreadsCpuSeconds();
   Loop.RunFor(1000);
   const double cpuUsed = OtherThreadsCpuSeconds() - cpuBefore;
   EXPECT_LT(cpuUsed, 0.05) << "the event thread keeps the processor busy";
   EXPECT_EQ(Counts.size(), callsBefore) << "events reported after the hang-up";
+  EXPECT_EQ(carrier, std::vector<bool>{false}) << "the hang-up is told once, as a lost carrier";
   const auto start = Clock::now();
   EXPECT_TRUE(Port.Close());
   EXPECT_LT(Clock::now() - start, milliseconds(500));

@@ -133,4 +133,20 @@ TEST_F(SerialAdapterTest, WriteFailureEscapesToTheEngine) {
   EXPECT_FALSE(Adapter.IsOpen());
 }
 
+// A line that hangs up mid-run ends the run at once, not at the 60 s
+// time-out; the port is released by the next tick and Disconnect still works.
+TEST_F(SerialAdapterTest, AHungUpLineEndsTheRunAsALinkFailure) {
+  Session.ButConnectClick();
+  ASSERT_EQ(Session.State(), TSessionState::Searching);
+  Line.HangUp();
+  ASSERT_TRUE(Loop.RunUntil([&] { return Session.State() == TSessionState::Idle; }, 5000));
+  EXPECT_EQ(Session.LastRunEnd().Outcome, TRunOutcome::LinkFailure);
+  EXPECT_EQ(Window.LabProg, " Ошибка связи с устройством");
+  EXPECT_EQ(Window.Log.back(), "Ошибка связи с устройством: линия оборвана. Сеанс прерван.");
+  Session.Timer1Timer();
+  EXPECT_FALSE(Adapter.IsOpen());
+  Session.ButDisconnectClick();
+  EXPECT_EQ(Window.Log.back(), "Отключено.");
+}
+
 }  // namespace

@@ -348,6 +348,28 @@ TEST_F(FlashEndToEnd, NothingFollowsTheEndCommandOfAnInterruptedRun) {
   }
 }
 
+// The board behind the pseudo-terminal goes away mid-run: the run ends at
+// once with the link's failure, not at the 60 s time-out.
+TEST_F(FlashEndToEnd, ALineThatHangsUpEndsTheRunAtOnceWithStatusThree) {
+  TSim sim = StartSim({"--pty"}, {"--delay-ms", "10"});
+  std::vector<std::string> argv = {kVeq, "flash", PackImage("KUFX", "106", 4000, 300)};
+  for (const std::string& arg : sim.LinkArgs())
+    argv.push_back(arg);
+  const std::string out = Dir.File("hung.out"), err = Dir.File("hung.err");
+  TChildProcess flash(argv, out, err);  // real time: a time-out would take 60 s
+  ASSERT_TRUE(WaitForText(out, "Запись блока 5/63\n", kFlashWaitMs)) << ReadFile(out);
+  sim.Process->Signal(SIGKILL);
+  const auto killed = std::chrono::steady_clock::now();
+  EXPECT_EQ(flash.Wait(kFlashWaitMs), 3) << ReadFile(out) << ReadFile(err);
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(3));
+  EXPECT_NE(ReadFile(out).find("Ошибка связи с устройством: линия оборвана. Сеанс прерван.\n"),
+            std::string::npos)
+      << ReadFile(out);
+  EXPECT_NE(ReadFile(err).find("(раздел 0): ошибка связи с устройством (линия оборвана).\n"),
+            std::string::npos)
+      << ReadFile(err);
+}
+
 TEST_F(FlashEndToEnd, BoardThatNeverGetsReadyEndsAtTheConnectTimeOutWithStatusSeven) {
   TSim sim = StartSim({"--udp", "127.0.0.1:0"}, {"--boot-after-ms", "60000"});
   std::vector<std::string> args = sim.LinkArgs();
