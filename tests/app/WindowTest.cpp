@@ -26,6 +26,7 @@
 #include "app/SplitterBar.h"
 #include "engine/FirmwareImage.h"
 #include "tests/app/FormHarness.h"
+#include "tests/support/SessionProbe.h"
 
 namespace {
 
@@ -194,14 +195,14 @@ TEST(WindowMode, TheChosenLinksPanelSitsDirectlyUnderTheModeBox) {
     EXPECT_FALSE(form.PanelCOM->isVisible());
     EXPECT_EQ(form.PanelUDP->y(), underMode);
     EXPECT_EQ(form.PanelFilename->y(), underMode + form.PanelUDP->height());
-    EXPECT_EQ(form.Session.SelectedMode, 1);
+    EXPECT_EQ(form.Session.SelectedLink(), TLinkMode::Udp);
 
     QTest::mouseClick(form.rbCom, Qt::LeftButton);
     QTest::qWait(0);
     EXPECT_TRUE(form.PanelCOM->isVisible());
     EXPECT_FALSE(form.PanelUDP->isVisible());
     EXPECT_EQ(form.PanelCOM->y(), underMode);
-    EXPECT_EQ(form.Session.SelectedMode, 0);
+    EXPECT_EQ(form.Session.SelectedLink(), TLinkMode::Serial);
   }
 }
 
@@ -212,10 +213,10 @@ TEST(WindowMode, ChoosingALinkFromNeitherChecksOnlyThatOne) {
   form.rbUDP->click();
   EXPECT_TRUE(form.rbUDP->isChecked());
   EXPECT_FALSE(form.rbCom->isChecked());
-  EXPECT_EQ(form.Session.SelectedMode, 1);
+  EXPECT_EQ(form.Session.SelectedLink(), TLinkMode::Udp);
   form.rbCom->click();
   EXPECT_FALSE(form.rbUDP->isChecked());
-  EXPECT_EQ(form.Session.SelectedMode, 0);
+  EXPECT_EQ(form.Session.SelectedLink(), TLinkMode::Serial);
 }
 
 // Connect fails at once here (the port text names no device), so the click
@@ -227,11 +228,11 @@ TEST(WindowDebug, ShiftClickOnConnectTurnsTheTraceOnAndAPlainClickLeavesItOn) {
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   QTest::mouseClick(form.ButConnect, Qt::LeftButton);
-  EXPECT_FALSE(form.Session.DebugMode);
+  EXPECT_FALSE(form.Session.InDebugMode());
   QTest::mouseClick(form.ButConnect, Qt::LeftButton, Qt::ShiftModifier);
-  EXPECT_TRUE(form.Session.DebugMode);
+  EXPECT_TRUE(form.Session.InDebugMode());
   QTest::mouseClick(form.ButConnect, Qt::LeftButton);
-  EXPECT_TRUE(form.Session.DebugMode);
+  EXPECT_TRUE(form.Session.InDebugMode());
   ASSERT_EQ(harness.Messages.size(), 3u);
   EXPECT_EQ(harness.Messages[0].Text, "no-such-port не удалось открыть.");
 }
@@ -278,7 +279,7 @@ TEST(WindowOpenDialog, AChosenFileIsTakenAndChecked) {
   ASSERT_TRUE(closed) << "the file dialog did not take the typed name";
   EXPECT_EQ(Utf8(form.EditFileName->text()), image);
   EXPECT_EQ(Utf8(form.ButOpenFile->toolTip()), image);
-  EXPECT_EQ(form.Session.BoardKind, kBoardKindOxr);
+  EXPECT_EQ(Probe(form.Session).BoardKind, kBoardKindOxr);
   EXPECT_NE(Utf8(form.LabFW->text()).find("OXR_"), std::string::npos);
   EXPECT_TRUE(harness.Messages.empty());
 }
@@ -402,6 +403,12 @@ TEST(WindowPortTool, AFolderOfTheToolsNameIsNoTool) {
   form.ButVport->click();
   ASSERT_EQ(harness.Messages.size(), 1u);
   EXPECT_EQ(harness.Messages[0].Text.rfind("Невозможно найти файл:\r", 0), 0u);
+}
+
+// The toolkit's own dialogs speak Russian like the rest of the window.
+TEST(WindowDesign, TheToolkitsOwnTextsAreRussian) {
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString("Отмена"));
+  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:"), QString("Перейти к:"));
 }
 
 }  // namespace
