@@ -1,10 +1,14 @@
 #include "engine/ImageReader.h"
 
 #include <cstring>
+#include <filesystem>
 
 bool TImageReader::Open(const std::string& path) {
   Close();
-  if (path.empty()) return false;
+  // A FIFO would block the open until someone writes into it, a device
+  // would read for ever: only a regular file can be an image.
+  std::error_code error;
+  if (path.empty() || !std::filesystem::is_regular_file(path, error)) return false;
   File = std::fopen(path.c_str(), "rb");
   if (File == nullptr) return false;
   // Blocks are small (at most 2048 bytes); a larger stdio buffer keeps

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <ostream>
 
 #include "engine/ImageScan.h"
@@ -91,6 +92,11 @@ std::string ReadConnectTimeout(const TParsedArgs& args, TFlashOptions& options) 
 // An image that a run would not write to its successful end is refused
 // before anything is sent to the device.
 std::string ImageProblem(const TImageScan& scan, const std::string& path) {
+  std::error_code error;
+  if (!scan.Opened && std::filesystem::exists(path, error) &&
+      !std::filesystem::is_regular_file(path, error)) {
+    return "«" + path + "» — не файл образа (каталог, канал или устройство)";
+  }
   if (!scan.Opened) return "не удаётся открыть образ «" + path + "»";
   if (scan.Ok()) return {};
   const auto bad = std::find_if(scan.Sections.begin(), scan.Sections.end(), [](const auto& s) {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -399,6 +400,15 @@ TEST_F(FlashEndToEnd, UsageAndImageErrorsExitTwoBeforeAnythingIsSent) {
   const TFlash missing = Flash(Dir.File("none.vqf"), {"--udp", "127.0.0.1"});
   EXPECT_EQ(missing.Status, 2);
   EXPECT_NE(missing.Err.find("не удаётся открыть образ"), std::string::npos) << missing.Err;
+
+  // Nothing that is not a regular file is opened: a FIFO would block.
+  const std::string fifo = Dir.File("fifo.vqf");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& notAnImage : {fifo, Dir.Path(), std::string("/dev/null")}) {
+    const TFlash refused = Flash(notAnImage, {"--udp", "127.0.0.1"});
+    EXPECT_EQ(refused.Status, 2) << notAnImage;
+    EXPECT_NE(refused.Err.find("не файл образа"), std::string::npos) << refused.Err;
+  }
 
   std::string damaged = ReadFile(image);
   damaged[21 + 100] ^= 1;
