@@ -64,7 +64,7 @@ const char kPortToolFixedArgument[] = "54321";
 
 TForm1::TForm1(const TFormOptions& options)
     : Session(*this),
-      IniPath_(options.IniPath.empty() ? IniPathBesideExecutable() : options.IniPath),
+      IniPath_(options.IniPath.empty() ? IniPathToRead(IniPathBesideExecutable()) : options.IniPath),
       StartDir_(options.StartDir),
       Ports_(options.Ports) {
   CreateControls();
@@ -373,7 +373,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::FormClose() {
-  SaveSettings(*this);
+  if (!SaveSettings(*this) && !SettingsNotSavedLogged) {
+    SettingsNotSavedLogged = true;
+    MemoLogAppend("Настройки не сохранены: нет доступа к " + IniPathInConfigHome() + ".");
+  }
   Session.ButDisconnectClick();
 }
 

@@ -29,7 +29,8 @@ class TWindowTransports;
 
 // Where the window finds its settings file and the port tool, and the ports
 // it lists. Empty fields take the program's own: the settings file beside the
-// executable, the current directory at start-up, the system's serial ports.
+// executable or else in the config folder, the current directory at
+// start-up, the system's serial ports.
 struct TFormOptions {
   std::string IniPath;
   std::string StartDir;
@@ -167,6 +168,8 @@ class TForm1 : public QWidget, public IWindowMembers {
   // Set once the current ending has been reported; cleared when the session
   // shows no ending again (Connect and Start reset it).
   bool RunEndReported = false;
+  // The operator is told once that the settings could not be saved.
+  bool SettingsNotSavedLogged = false;
   // When the current writing run began, for its rate and time left.
   std::chrono::steady_clock::time_point WritingSince;
 };

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QToolButton>
 
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
@@ -93,6 +94,22 @@ std::string IniPathBesideExecutable() {
   return IniPathFor(error ? std::string("veq-programmer") : executable.string());
 }
 
+std::string IniPathInConfigHome() {
+  const char* configHome = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  // Only an absolute XDG_CONFIG_HOME counts; any other is treated as unset.
+  const std::filesystem::path folder =
+      configHome != nullptr && configHome[0] == '/'
+          ? std::filesystem::path(configHome)
+          : std::filesystem::path(home != nullptr ? home : "") / ".config";
+  return (folder / "veq-programmer" / "veq-programmer.ini").string();
+}
+
+std::string IniPathToRead(const std::string& beside) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(beside, error) ? beside : IniPathInConfigHome();
+}
+
 void LoadSettings(TForm1& form) {
   const std::string& ini = form.IniPath();
   try {
@@ -107,7 +124,9 @@ void LoadSettings(TForm1& form) {
   }
 }
 
-void SaveSettings(TForm1& form) {
+namespace {
+
+platform::TProfile CurrentProfile(TForm1& form) {
   const TUdpSettings udp = form.Session.UdpSettings();
   platform::TProfile profile;
   for (const TTextKey& key : kComKeys)
@@ -123,5 +142,17 @@ void SaveSettings(TForm1& form) {
   profile.Set("Form", "Left", std::to_string(form.x()));
   profile.Set("Form", "Top", std::to_string(form.y()));
   profile.Set("Form", "Spl", std::to_string(form.PanelButsHeight()));
-  platform::SaveProfile(form.IniPath(), profile);
+  return profile;
+}
+
+}  // namespace
+
+bool SaveSettings(TForm1& form) {
+  const platform::TProfile profile = CurrentProfile(form);
+  if (platform::SaveProfile(form.IniPath(), profile)) return true;
+  const std::string fallback = IniPathInConfigHome();
+  if (fallback == form.IniPath()) return false;
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(fallback).parent_path(), error);
+  return platform::SaveProfile(fallback, profile);
 }

@@ -6,6 +6,7 @@
 #include <QRadioButton>
 #include <QToolButton>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -223,15 +224,78 @@ TEST(SettingsSave, ClosingSavesAndTheNextStartLoadsTheSameValues) {
   EXPECT_EQ(again.Session.SelectedLink(), TLinkMode::Udp);
 }
 
+// Sets an environment variable (or unsets it for nullptr) for one scope.
+class TEnvironment {
+ public:
+  TEnvironment(const char* name, const char* value) : Name(name) {
+    const char* old = std::getenv(name);
+    if (old != nullptr) Old = old;
+    Had = old != nullptr;
+    value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
+  }
+  ~TEnvironment() { Had ? ::setenv(Name, Old.c_str(), 1) : ::unsetenv(Name); }
+
+ private:
+  const char* Name;
+  std::string Old;
+  bool Had = false;
+};
+
+TEST(SettingsPath, TheConfigFolderFollowsXdgConfigHomeElseHome) {
+  const struct {
+    const char* ConfigHome;
+    const char* Expected;
+  } cases[] = {
+      {"/cfg", "/cfg/veq-programmer/veq-programmer.ini"},
+      {nullptr, "/home/op/.config/veq-programmer/veq-programmer.ini"},
+      {"", "/home/op/.config/veq-programmer/veq-programmer.ini"},
+      {"relative", "/home/op/.config/veq-programmer/veq-programmer.ini"},
+  };
+  TEnvironment home("HOME", "/home/op");
+  for (const auto& c : cases) {
+    TEnvironment configHome("XDG_CONFIG_HOME", c.ConfigHome);
+    EXPECT_EQ(IniPathInConfigHome(), c.Expected) << (c.ConfigHome ? c.ConfigHome : "unset");
+  }
+}
+
+TEST(SettingsPath, TheFileBesideTheExecutableIsReadOnlyWhenItExists) {
+  TTempDir dir;
+  TEnvironment configHome("XDG_CONFIG_HOME", dir.File("config").c_str());
+  const std::string beside = dir.File("veq-programmer.ini");
+  EXPECT_EQ(IniPathToRead(beside), IniPathInConfigHome());
+  dir.Write("veq-programmer.ini", "");
+  EXPECT_EQ(IniPathToRead(beside), beside);
+}
+
 // A file path whose folder is a regular file cannot be created, even by root.
-TEST(SettingsSave, AnImpossibleLocationWritesNothingAndShowsNothing) {
+TEST(SettingsSave, AFileThatCannotBeWrittenGoesToTheConfigFolder) {
   TFormHarness harness;
+  TEnvironment configHome("XDG_CONFIG_HOME", harness.Dir.File("config").c_str());
   const std::string plain = harness.Dir.Write("plain", "x");
   harness.IniPath = plain + "/veq-programmer.ini";
   TForm1& form = harness.Open();
   harness.Close();
   EXPECT_TRUE(harness.Messages.empty());
-  EXPECT_EQ(form.MemoLog->toPlainText().toStdString().find("INI"), std::string::npos);
+  EXPECT_EQ(form.MemoLog->toPlainText().toStdString().find("Настройки"), std::string::npos);
+  EXPECT_EQ(ReadFile(plain), "x");
+  const std::string saved = ReadFile(harness.Dir.File("config/veq-programmer/veq-programmer.ini"));
+  EXPECT_EQ(saved.rfind("[COM]\nNum=", 0), 0u) << saved;
+}
+
+TEST(SettingsSave, WhenNothingCanBeWrittenTheLogSaysSoOnce) {
+  TFormHarness harness;
+  const std::string plain = harness.Dir.Write("plain", "x");
+  TEnvironment configHome("XDG_CONFIG_HOME", plain.c_str());
+  harness.IniPath = plain + "/veq-programmer.ini";
+  TForm1& form = harness.Open();
+  form.FormClose();
+  form.FormClose();
+  EXPECT_TRUE(harness.Messages.empty());
+  const std::string log = form.MemoLog->toPlainText().toStdString();
+  const std::string line =
+      "Настройки не сохранены: нет доступа к " + plain + "/veq-programmer/veq-programmer.ini.";
+  EXPECT_EQ(log.rfind(line + "\n", 0), 0u) << log;
+  EXPECT_EQ(log.find(line, 1), std::string::npos) << "once";
   EXPECT_EQ(ReadFile(plain), "x");
 }
 
