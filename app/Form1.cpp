@@ -64,7 +64,8 @@ const char kPortToolFixedArgument[] = "54321";
 
 TForm1::TForm1(const TFormOptions& options)
     : Session(*this),
-      IniPath_(options.IniPath.empty() ? IniPathToRead(IniPathBesideExecutable()) : options.IniPath),
+      IniPath_(options.IniPath.empty() ? IniPathToRead(IniPathBesideExecutable())
+                                       : options.IniPath),
       StartDir_(options.StartDir),
       Ports_(options.Ports) {
   CreateControls();
@@ -98,7 +99,8 @@ void TForm1::WireEvents() {
           [this] { Guarded([this] { ButOpenFileClick(); }); });
   connect(ButVport, &QToolButton::clicked, this, [this] { Guarded([this] { ButVportClick(); }); });
   ButConnect->installEventFilter(this);
-  connect(ButConnect, &QPushButton::clicked, this, [this] { Guarded([this] { ConnectClicked(); }); });
+  connect(ButConnect, &QPushButton::clicked, this,
+          [this] { Guarded([this] { ConnectClicked(); }); });
   connect(ButStart, &QPushButton::clicked, this, [this] { Guarded([this] { StartClicked(); }); });
   connect(ButDisconnect, &QPushButton::clicked, this, [this] {
     Guarded([this] { Session.ButDisconnectClick(); });

@@ -1,9 +1,13 @@
 #include "app/Settings.h"
 
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QScreen>
 #include <QToolButton>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -74,11 +78,41 @@ void LoadMode(TForm1& form, const std::string& ini) {
   TForm1::SetRadioChecked(form.rbCom, mode == TLinkMode::Serial);
 }
 
+// Squared distance from point to the nearest point of area, 0 inside it.
+long long DistanceSquared(const QRect& area, const QPoint& point) {
+  const long long dx = point.x() - std::clamp(point.x(), area.left(), area.right());
+  const long long dy = point.y() - std::clamp(point.y(), area.top(), area.bottom());
+  return dx * dx + dy * dy;
+}
+
+// A stored position may come from another set of monitors: the window is
+// moved onto the available area of the screen nearest to its centre, whole
+// where it fits and with its top left corner visible where it does not.
+void KeepOnScreen(TForm1& form) {
+  const QRect frame = form.frameGeometry();
+  QRect area;
+  long long nearest = LLONG_MAX;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const long long distance = DistanceSquared(screen->availableGeometry(), frame.center());
+    if (distance < nearest) {
+      nearest = distance;
+      area = screen->availableGeometry();
+    }
+  }
+  if (area.isEmpty()) return;
+  const int x =
+      std::clamp(frame.x(), area.left(), std::max(area.left(), area.right() + 1 - frame.width()));
+  const int y =
+      std::clamp(frame.y(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height()));
+  form.move(x, y);
+}
+
 void LoadBounds(TForm1& form, const std::string& ini) {
   form.resize(platform::GetProfileInt(ini, "Form", "Width", form.width()), form.height());
   form.resize(form.width(), platform::GetProfileInt(ini, "Form", "Height", form.height()));
   form.move(platform::GetProfileInt(ini, "Form", "Left", form.x()), form.y());
   form.move(form.x(), platform::GetProfileInt(ini, "Form", "Top", form.y()));
+  KeepOnScreen(form);
   form.SetPanelButsHeight(platform::GetProfileInt(ini, "Form", "Spl", form.PanelButsHeight()));
 }
 

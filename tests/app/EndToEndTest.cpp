@@ -139,12 +139,6 @@ class EndToEnd : public testing::Test {
     return form.Session.LastRunEnd();
   }
 
-  size_t Count(TMessageKind kind) const {
-    size_t count = 0;
-    for (const auto& message : Harness.Messages) count += message.Kind == kind ? 1 : 0;
-    return count;
-  }
-
   // Where a failed run stopped: part of the bar, in the failure colour.
   void ExpectFailedBarPartlyFull() {
     const QProgressBar* bar = Harness.Form().ProgressBar;

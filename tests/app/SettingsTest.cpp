@@ -1,9 +1,11 @@
 #include <QComboBox>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScreen>
 #include <QToolButton>
 
 #include <cstdlib>
@@ -148,6 +150,30 @@ TEST(SettingsLoad, PortsKeepTheLow16BitsAndNonNumbersGiveTheDefault) {
   EXPECT_EQ(again.Session.UdpSettings().TargetPort, 1001);
   EXPECT_EQ(again.EditPort->text().toStdString(), "1001");
   EXPECT_EQ(again.Session.UdpSettings().ServerPort, 12345);
+}
+
+// Positions stored on another set of monitors: the window lands whole on
+// the nearest screen's available area, a position on it stays.
+TEST(SettingsLoad, AStoredPositionOffTheScreensIsMovedOntoTheNearestOne) {
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  const struct {
+    int Left, Top;
+    QPoint Expected;
+  } cases[] = {
+      {area.left() + 10, area.top() + 20, area.topLeft() + QPoint(10, 20)},
+      {area.right() + 3000, area.top() + 20, QPoint(area.right() + 1 - 300, area.top() + 20)},
+      {area.left() - 5000, area.bottom() + 5000, QPoint(area.left(), area.bottom() + 1 - 200)},
+      {area.right() - 100, area.top() - 50, QPoint(area.right() + 1 - 300, area.top())},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Left) + "," + std::to_string(c.Top));
+    TFormHarness harness;
+    harness.WriteIni("[Form]\nWidth=300\nHeight=200\nLeft=" + std::to_string(c.Left) +
+                     "\nTop=" + std::to_string(c.Top) + "\nSpl=20\n");
+    TForm1& form = harness.Open();
+    EXPECT_EQ(form.frameGeometry().topLeft(), c.Expected);
+    EXPECT_TRUE(area.contains(form.frameGeometry()));
+  }
 }
 
 TEST(SettingsLoad, StoredUdpModeShowsTheUdpPanel) {
