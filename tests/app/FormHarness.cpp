@@ -2,6 +2,7 @@
 
 #include <QDir>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -41,5 +42,10 @@ std::string ReadFile(const std::string& path) {
 std::string ScreenshotPath(const std::string& name) {
   const std::string folder = VEQ_SCREENSHOT_DIR;
   QDir().mkpath(QString::fromStdString(folder));
-  return folder + "/" + name;
+  // The run at another scale leaves its pictures beside the 1x ones:
+  // window-idle.png and window-idle@2x.png.
+  const char* scale = std::getenv("QT_SCALE_FACTOR");
+  if (scale == nullptr || *scale == '\0' || std::string(scale) == "1") return folder + "/" + name;
+  const size_t dot = name.rfind('.');
+  return folder + "/" + name.substr(0, dot) + "@" + scale + "x" + name.substr(dot);
 }

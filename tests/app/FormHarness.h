@@ -41,5 +41,6 @@ class TFormHarness {
 
 std::string ReadFile(const std::string& path);
 
-// A folder under the build tree where the tests leave pictures of the window.
+// A file in a folder under the build tree where the tests leave pictures of
+// the window, its name marked with the scale when QT_SCALE_FACTOR is set.
 std::string ScreenshotPath(const std::string& name);
