@@ -268,6 +268,21 @@ TEST_F(EndToEnd, ASilentDeviceIsShownOnceAfterTheTimeLimit) {
   device.Release();
 }
 
+// The board's side of the line goes away in the middle of the run.
+TEST_F(EndToEnd, ALinkLostDuringARunIsShownOnce) {
+  auto device = std::make_unique<TDeviceSide>(OpenPtyLink(), Board("VEQKUFX01105"));
+  device->HoldFromBlock(5);
+  StartOver(*device, Image("VEQKUFX01106", kBoardKindKufx, 12, 64));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return device->Holding(); }, kWaitMs));
+  device.reset();
+  const TRunEnd end = AwaitEnd();
+  EXPECT_EQ(end.Outcome, TRunOutcome::LinkFailure);
+  ASSERT_EQ(Harness.Messages.size(), 1u) << Log();
+  EXPECT_EQ(Harness.Messages[0].Kind, TMessageKind::Warning);
+  EXPECT_EQ(Harness.Messages[0].Text, RunEndText(end));
+  ExpectFailedBarPartlyFull();
+}
+
 // Endings the design already told, or that the operator chose: no second box.
 TEST_F(EndToEnd, EndingsAlreadyShownGetNoSecondBox) {
   const struct {
