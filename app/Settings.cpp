@@ -184,8 +184,9 @@ platform::TProfile CurrentProfile(TForm1& form) {
 bool SaveSettings(TForm1& form) {
   const platform::TProfile profile = CurrentProfile(form);
   if (platform::SaveProfile(form.IniPath(), profile)) return true;
+  // The file read or, when it cannot be written, the one in the config
+  // folder, which a first start has still to make.
   const std::string fallback = IniPathInConfigHome();
-  if (fallback == form.IniPath()) return false;
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(fallback).parent_path(), error);
   return platform::SaveProfile(fallback, profile);

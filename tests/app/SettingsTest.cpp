@@ -308,6 +308,17 @@ TEST(SettingsSave, AFileThatCannotBeWrittenGoesToTheConfigFolder) {
   EXPECT_EQ(saved.rfind("[COM]\nNum=", 0), 0u) << saved;
 }
 
+// A first start reads from the config folder, which does not exist yet.
+TEST(SettingsSave, AFirstStartMakesTheConfigFolder) {
+  TFormHarness harness;
+  TEnvironment configHome("XDG_CONFIG_HOME", harness.Dir.File("config").c_str());
+  harness.IniPath = IniPathInConfigHome();
+  harness.Open();
+  harness.Close();
+  const std::string saved = ReadFile(harness.Dir.File("config/veq-programmer/veq-programmer.ini"));
+  EXPECT_EQ(saved.rfind("[COM]\nNum=", 0), 0u) << saved;
+}
+
 TEST(SettingsSave, WhenNothingCanBeWrittenTheLogSaysSoOnce) {
   TFormHarness harness;
   const std::string plain = harness.Dir.Write("plain", "x");
