@@ -1,11 +1,10 @@
 #include <algorithm>
-#include <array>
-#include <cctype>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "common/Ipv4Text.h"
 #include "engine/DisplayText.h"
 #include "engine/Session.h"
 #include "engine/uStrBinHex.h"
@@ -14,49 +13,14 @@ namespace {
 
 const std::string kPortBusy = "Соединение не установлено. Возможно порт занят";
 
-using TIPv4 = std::array<int, 4>;
-
-// A dotted field of decimal digits worth at most 255; leading zeros are
-// allowed, as the operator may type "192.168.000.254".
-std::optional<int> ParseOctet(std::string_view field) {
-  if (field.empty()) return std::nullopt;
-  int value = 0;
-  for (const char c : field) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-    if (value > 255) return std::nullopt;
-  }
-  return value;
-}
-
-std::optional<TIPv4> ParseIPv4Text(std::string_view text) {
-  TIPv4 address{};
-  for (size_t i = 0; i < address.size(); ++i) {
-    const size_t dot = i + 1 < address.size() ? text.find('.') : text.size();
-    if (dot == std::string_view::npos) return std::nullopt;
-    const std::optional<int> octet = ParseOctet(text.substr(0, dot));
-    if (!octet) return std::nullopt;
-    address[i] = *octet;
-    text.remove_prefix(std::min(dot + 1, text.size()));
-  }
-  return address;
-}
-
-bool IsLocalhost(std::string_view host) {
-  constexpr std::string_view kLocalhost = "localhost";
-  return std::equal(
-      host.begin(), host.end(), kLocalhost.begin(), kLocalhost.end(),
-      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
-}
-
 // The sender is reported in canonical dotted form while the target is what
 // the operator typed; they name the same device when they are the same
 // address. A host name can only be matched by its text.
 bool SameUdpHost(const std::string& sender, const std::string& target) {
-  const std::string targetAddress = IsLocalhost(target) ? "127.0.0.1" : target;
-  const std::optional<TIPv4> targetIp = ParseIPv4Text(targetAddress);
+  const std::string targetAddress = common::IsLocalhostName(target) ? "127.0.0.1" : target;
+  const std::optional<common::TIPv4Bytes> targetIp = common::ParseIPv4(targetAddress);
   if (!targetIp) return sender == target;
-  return ParseIPv4Text(sender) == targetIp;
+  return common::ParseIPv4(sender) == targetIp;
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <vector>
 
+#include "common/Ipv4Text.h"
 #include "serial/uRSbcom.h"
 #include "udp/IdStack.h"
 
@@ -64,19 +66,11 @@ std::string CheckOneOf(const std::string& option, const std::string& text,
   return Quoted(option, text) + ": можно " + Joined(allowed);
 }
 
-// Four fields of one to three digits, each 0..255 and without a leading
-// zero (which some address parsers read as octal).
+// A dotted address in its plain form only: a field with a leading zero is
+// refused, as some address parsers read it as octal.
 bool IsDottedAddress(const std::string& text) {
-  size_t start = 0;
-  for (int field = 0; field < 4; ++field) {
-    const size_t dot = field < 3 ? text.find('.', start) : text.size();
-    if (dot == std::string::npos) return false;
-    const std::string digits = text.substr(start, dot - start);
-    if (digits.size() > 1 && digits[0] == '0') return false;
-    if (!ParseNumber(digits, 0, 255)) return false;
-    start = dot + 1;
-  }
-  return true;
+  const std::optional<common::TIPv4Bytes> address = common::ParseIPv4(text);
+  return address && common::FormatIPv4(*address) == text;
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include "serial/BCPort.h"
 #include "serial/LineDriver.h"
 #include "tests/serial/ComPortError.h"
-#include "tests/serial/PtyPair.h"
+#include "tests/support/PtyPair.h"
 
 namespace {
 

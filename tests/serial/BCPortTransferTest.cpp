@@ -7,7 +7,7 @@
 #include "platform/MainThread.h"
 #include "serial/BCPort.h"
 #include "tests/serial/ComPortError.h"
-#include "tests/serial/PtyPair.h"
+#include "tests/support/PtyPair.h"
 #include "tests/support/WaitUntil.h"
 
 namespace {

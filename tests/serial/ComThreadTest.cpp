@@ -12,7 +12,7 @@
 #include "platform/MainLoop.h"
 #include "platform/MainThread.h"
 #include "serial/BCPort.h"
-#include "tests/serial/PtyPair.h"
+#include "tests/support/PtyPair.h"
 #include "tests/support/WaitUntil.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/MainThread.h"
-#include "tests/serial/PtyPair.h"
+#include "tests/support/PtyPair.h"
 #include "tests/support/TempDir.h"
 
 namespace {

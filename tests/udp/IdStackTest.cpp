@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "tests/udp/LoopbackPeer.h"
+#include "tests/support/LoopbackPeer.h"
 #include "udp/IdComponent.h"
 #include "udp/IdException.h"
 #include "udp/IdStackLinux.h"

@@ -11,7 +11,7 @@
 #include "platform/ErrorReport.h"
 #include "platform/MainLoop.h"
 #include "platform/MainThread.h"
-#include "tests/udp/LoopbackPeer.h"
+#include "tests/support/LoopbackPeer.h"
 #include "udp/IdException.h"
 #include "udp/IdUDPServer.h"
 

@@ -10,7 +10,7 @@
 #include "engine/Session.h"
 #include "platform/MainLoop.h"
 #include "platform/MainThread.h"
-#include "tests/serial/PtyPair.h"
+#include "tests/support/PtyPair.h"
 #include "tests/support/RecordingWindow.h"
 #include "tests/support/SessionProbe.h"
 

@@ -8,7 +8,7 @@
 #include "platform/MainThread.h"
 #include "tests/support/RecordingWindow.h"
 #include "tests/support/SessionProbe.h"
-#include "tests/udp/LoopbackPeer.h"
+#include "tests/support/LoopbackPeer.h"
 #include "udp/IdException.h"
 #include "udp/IdUDPServer.h"
 

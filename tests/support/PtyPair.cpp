@@ -1,4 +1,4 @@
-#include "tests/serial/PtyPair.h"
+#include "tests/support/PtyPair.h"
 
 #include <dirent.h>
 #include <poll.h>
