@@ -4,14 +4,9 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <sstream>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/Files.h"
 
 namespace platform {
 namespace {
@@ -38,55 +33,6 @@ bool SameName(const std::string& a, const std::string& b) {
     auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
     return lower(x) == lower(y);
   });
-}
-
-bool ReadWholeFile(const std::string& path, std::string& text) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  std::ostringstream contents;
-  contents << file.rdbuf();
-  if (file.bad()) return false;
-  text = contents.str();
-  return true;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
-
-// A fresh file next to target, created with the usual permissions (the
-// process's umask applies). Returns -1 when the folder refuses it.
-int CreateSiblingFile(const std::string& target, std::string& name) {
-  std::random_device random;
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    name = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(random() % 1000000);
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
-}
-
-// A link named as the settings file keeps pointing at the file it named.
-std::string ResolveLink(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::is_symlink(path, error)) return path;
-  const auto target = std::filesystem::weakly_canonical(path, error);
-  return error ? path : target.string();
-}
-
-void SyncFolderOf(const std::string& path) {
-  const std::string folder = std::filesystem::path(path).parent_path().string();
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
 }
 
 }  // namespace
@@ -175,9 +121,10 @@ void TProfile::SetOneLine(const std::string& section, const std::string& key,
 
 std::string GetProfileString(const std::string& path, const std::string& section,
                              const std::string& key, const std::string& def) {
-  std::string text;
-  if (!ReadWholeFile(path, text)) return def;
-  const TProfile profile = TProfile::Parse(text);
+  int error = 0;
+  const std::optional<std::string> text = ReadWholeFile(path, error);
+  if (!text) return def;
+  const TProfile profile = TProfile::Parse(*text);
   const std::string* value = profile.Find(section, key);
   return value ? *value : def;
 }
@@ -196,28 +143,18 @@ int GetProfileInt(const std::string& path, const std::string& section, const std
 
 bool WriteProfileString(const std::string& path, const std::string& section, const std::string& key,
                         const std::string& value) {
-  std::string text;
-  ReadWholeFile(ResolveLink(path), text);  // a missing file starts empty
-  TProfile profile = TProfile::Parse(text);
+  // A missing file starts empty; one that exists but cannot be read must not
+  // be replaced by this one key.
+  int error = 0;
+  const std::optional<std::string> text = ReadWholeFile(path, error);
+  if (!text && error != ENOENT) return false;
+  TProfile profile = TProfile::Parse(text.value_or(""));
   profile.Set(section, key, value);
   return SaveProfile(path, profile);
 }
 
 bool SaveProfile(const std::string& path, const TProfile& profile) {
-  const std::string target = ResolveLink(path);
-  std::string temporary;
-  const int fd = CreateSiblingFile(target, temporary);
-  if (fd < 0) return false;
-  struct stat old {};
-  if (::stat(target.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
-  bool written = WriteAll(fd, profile.Format()) && ::fsync(fd) == 0;
-  written = (::close(fd) == 0) && written;
-  if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  SyncFolderOf(target);
-  return true;
+  return ReplaceFileAtomically(path, profile.Format()) == 0;
 }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "tools/SignalWatcher.h"
+#include "platform/SignalWatcher.h"
 
 #include <pthread.h>
 

@@ -1,4 +1,4 @@
-#include "app/PortTool.h"
+#include "platform/Process.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -34,6 +34,8 @@ void CloseInheritedFiles(long openMax) {
 
 }  // namespace
 
+namespace platform {
+
 void StartDetached(const std::string& program, const std::vector<std::string>& arguments) {
   // Everything the child needs is prepared before the fork.
   std::vector<std::string> words{program};
@@ -50,3 +52,5 @@ void StartDetached(const std::string& program, const std::vector<std::string>& a
   while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
   }
 }
+
+}  // namespace platform
