@@ -1,14 +1,21 @@
 #pragma once
 
+#include <memory>
+
 #include "udp/IdBaseComponent.h"
 
-// A socket-layer component: each live instance is a user of SharedStack, which
-// the first one creates and the last one frees.
+class TIdStack;
+
+// A socket-layer component: each live instance holds SharedStack for its
+// whole lifetime, so the stack exists while any component does and goes with
+// the last. Components may be made and destroyed on any thread.
 class TIdComponent : public TIdBaseComponent {
  public:
   TIdComponent();
-  ~TIdComponent() override;
-};
 
-// The number of live TIdComponent instances.
-int StackUserCount();
+  // The stack every socket call of this component and its parts goes through.
+  TIdStack& Stack() const { return *Stack_; }
+
+ private:
+  const std::shared_ptr<TIdStack> Stack_;
+};

@@ -1,16 +1,10 @@
 #include "udp/IdSocketHandle.h"
 
-#include <sys/socket.h>
-
 #include "udp/IdException.h"
 #include "udp/IdStack.h"
 
-namespace {
-// Shutting down the sending direction before closing.
-constexpr int kShutdownSending = 1;
-}  // namespace
-
-TIdSocketHandle::TIdSocketHandle(const TIdSocketHandles* collection) {
+TIdSocketHandle::TIdSocketHandle(TIdStack& stack, const TIdSocketHandles* collection)
+    : Stack(stack) {
   ResetState(true);
   if (collection) Port = collection->DefaultPort;
 }
@@ -21,15 +15,15 @@ TIdSocketHandle::~TIdSocketHandle() {
 
 void TIdSocketHandle::OpenSocket(int socketType, int protocol) {
   ReleaseSocket();
-  SocketId = SharedStack->CreateSocket(socketType, protocol);
+  SocketId = Stack.CreateSocket(socketType, protocol);
   IsOpen = true;
 }
 
 void TIdSocketHandle::ReleaseSocket() {
   if (!IsOpen) return;
   IsOpen = false;
-  SharedStack->ShutdownSocket(SocketId, kShutdownSending);
-  SharedStack->CloseSocketHandle(SocketId);
+  Stack.ShutdownSocket(SocketId, Id_SD_SEND);
+  Stack.CloseSocketHandle(SocketId);
   // The number may be handed to the next socket anyone opens.
   SocketId = Id_INVALID_SOCKET;
 }
@@ -44,8 +38,8 @@ void TIdSocketHandle::BindLocal() {
 }
 
 bool TIdSocketHandle::BindOnce() {
-  const int result = SharedStack->BindSocket(SocketId, AF_INET, IP, Port);
-  if (SharedStack->CheckSocketResult(result, {Id_WSAEADDRINUSE})) return false;
+  const int result = Stack.BindSocket(SocketId, Id_AF_INET, IP, Port);
+  if (Stack.CheckSocketResult(result, {Id_WSAEADDRINUSE})) return false;
   RefreshLocal();
   return true;
 }
@@ -60,7 +54,7 @@ bool TIdSocketHandle::BindInRange() {
 
 void TIdSocketHandle::RefreshLocal() {
   int family = 0;
-  SharedStack->LocalAddressOf(SocketId, family, IP, Port);
+  Stack.LocalAddressOf(SocketId, family, IP, Port);
 }
 
 void TIdSocketHandle::SetRemote(const std::string& ip, int port) {
@@ -80,22 +74,21 @@ void TIdSocketHandle::ResetState(bool resetLocal) {
 }
 
 void TIdSocketHandle::SetOption(int level, int option, const void* value, int length) {
-  SharedStack->CheckSocketResult(
-      SharedStack->SetSocketOption(SocketId, level, option, value, length));
+  Stack.CheckSocketResult(Stack.SetSocketOption(SocketId, level, option, value, length));
 }
 
 void TIdSocketHandle::Transmit(const std::string& ip, int port, const void* buffer, int count) {
-  const int sent = SharedStack->SendDatagram(SocketId, buffer, count, 0, ip, port);
+  const int sent = Stack.SendDatagram(SocketId, buffer, count, ip, port);
   if (sent == Id_SOCKET_ERROR) {
-    if (SharedStack->LastSocketError() == Id_WSAEMSGSIZE) throw EIdPackageSizeTooBig();
-    SharedStack->CheckSocketResult(Id_SOCKET_ERROR);
+    if (Stack.LastSocketError() == Id_WSAEMSGSIZE) throw EIdPackageSizeTooBig();
+    Stack.CheckSocketResult(Id_SOCKET_ERROR);
   } else if (sent != count) {
     throw EIdNotAllBytesSent();
   }
 }
 
 TIdSocketHandle& TIdSocketHandles::AddBinding() {
-  Items.push_back(std::make_unique<TIdSocketHandle>(this));
+  Items.push_back(std::make_unique<TIdSocketHandle>(Stack, this));
   return *Items.back();
 }
 

@@ -1,14 +1,12 @@
 #include "udp/IdStack.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
+#include <mutex>
+#include <stdexcept>
 #include <utility>
 
 #include "udp/IdException.h"
 #include "udp/IdResourceStrings.h"
-
-TIdStack* SharedStack = nullptr;
 
 namespace {
 
@@ -36,10 +34,17 @@ const char* TableText(int code) {
   return "";
 }
 
-// A field of a dotted text is an address byte when it reads as 0..255 both
-// with -1 and with 256 as the fallback for "no number".
-bool IsAddressField(const std::string& field) {
-  return StrToIntDef(field, -1) >= 0 && StrToIntDef(field, 256) <= 255;
+// Guards the making of the shared stack against a second thread making its
+// own at the same time; letting go needs no lock, the count does that.
+std::mutex& SharedStackLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+// Observes without owning, so that the last holder's release frees the stack.
+std::weak_ptr<TIdStack>& SharedStackSlot() {
+  static std::weak_ptr<TIdStack> slot;
+  return slot;
 }
 
 }  // namespace
@@ -72,34 +77,36 @@ void TIdStack::RaiseFailureCode(int code) {
 }
 
 TIdStackSocketHandle TIdStack::CreateSocket(int type, int protocol) {
-  const TIdStackSocketHandle handle = NewSocket(AF_INET, type, protocol);
+  const TIdStackSocketHandle handle = NewSocket(Id_AF_INET, type, protocol);
   if (handle == Id_INVALID_SOCKET) throw EIdInvalidSocket();
   return handle;
 }
 
 std::string TIdStack::ResolveAddress(const std::string& host) {
-  if (TextIsSame(host, "LOCALHOST")) return "127.0.0.1";
-  if (IsIPv4Text(host)) return host;
+  if (common::IsLocalhostName(host)) return "127.0.0.1";
+  if (common::ParseIPv4(host)) return host;
   return LookupHost(host);
 }
 
-bool TIdStack::IsIPv4Text(const std::string& text) {
-  std::string rest = text;
-  for (int i = 0; i < 3; ++i) {
-    if (!IsAddressField(Fetch(rest))) return false;
+common::TIPv4Bytes TIdStack::AddressBytes(const std::string& ip) {
+  const std::optional<common::TIPv4Bytes> bytes = common::ParseIPv4(ip);
+  if (!bytes) throw std::invalid_argument("'" + ip + "' is not an IPv4 address");
+  return *bytes;
+}
+
+std::shared_ptr<TIdStack> SharedStack() {
+  std::lock_guard lock(SharedStackLock());
+  std::shared_ptr<TIdStack> stack = SharedStackSlot().lock();
+  if (!stack) {
+    // A stack still being freed by its last holder may coexist with this
+    // one for a moment; stacks share no state, so that is harmless.
+    stack = NewStack();
+    SharedStackSlot() = stack;
   }
-  // The fourth field is all that remains, further dots included.
-  return IsAddressField(rest);
+  return stack;
 }
 
-TIdIPv4Bytes TIdStack::ParseIPv4(const std::string& text) {
-  std::string rest = text;
-  TIdIPv4Bytes address{};
-  for (uint8_t& byte : address)
-    byte = static_cast<uint8_t>(StrToInt(Fetch(rest)) & 0xFF);
-  return address;
-}
-
-std::string TIdStack::FormatIPv4(const TIdIPv4Bytes& address) {
-  return Format("%d.%d.%d.%d", address[0], address[1], address[2], address[3]);
+int StackUserCount() {
+  std::lock_guard lock(SharedStackLock());
+  return static_cast<int>(SharedStackSlot().use_count());
 }

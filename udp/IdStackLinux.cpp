@@ -65,7 +65,7 @@ bool IsPort(int port) {
   return port >= 0 && port <= 0xFFFF;
 }
 
-sockaddr_in AddressOf(const TIdIPv4Bytes& ip, int port) {
+sockaddr_in AddressOf(const common::TIPv4Bytes& ip, int port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
@@ -73,10 +73,50 @@ sockaddr_in AddressOf(const TIdIPv4Bytes& ip, int port) {
   return address;
 }
 
-TIdIPv4Bytes BytesOf(const in_addr& address) {
-  TIdIPv4Bytes bytes;
+std::string TextOf(const in_addr& address) {
+  common::TIPv4Bytes bytes;
   std::memcpy(bytes.data(), &address, bytes.size());
-  return bytes;
+  return common::FormatIPv4(bytes);
+}
+
+// The layer's names onto this platform's values; -1 for a name it does not
+// know, which fails the call as the platform fails an unknown value.
+int FamilyOf(int family) {
+  return family == Id_AF_INET ? AF_INET : -1;
+}
+
+int SocketTypeOf(int type) {
+  return type == Id_SOCK_DGRAM ? SOCK_DGRAM : -1;
+}
+
+int SocketOptionOf(int level, int option) {
+  if (level != Id_SOL_SOCKET) return -1;
+  switch (option) {
+    case Id_SO_BROADCAST:
+      return SO_BROADCAST;
+    case Id_SO_REUSEADDR:
+      return SO_REUSEADDR;
+    default:
+      return -1;
+  }
+}
+
+int ShutdownDirectionOf(int direction) {
+  switch (direction) {
+    case Id_SD_RECEIVE:
+      return SHUT_RD;
+    case Id_SD_SEND:
+      return SHUT_WR;
+    case Id_SD_BOTH:
+      return SHUT_RDWR;
+    default:
+      return -1;
+  }
+}
+
+int InvalidArgument() {
+  errno = EINVAL;
+  return Id_SOCKET_ERROR;
 }
 
 // Room for three full lists and the wake handle: nothing is allocated per wait.
@@ -134,12 +174,8 @@ std::unique_ptr<TIdStack> NewStack() {
 
 int TIdStackLinux::BindSocket(TIdStackSocketHandle socket, int family, const std::string& ip,
                               int port) {
-  if (!IsPort(port)) {
-    errno = EINVAL;
-    return Id_SOCKET_ERROR;
-  }
-  sockaddr_in address = AddressOf(ip.empty() ? TIdIPv4Bytes{} : ParseIPv4(ip), port);
-  address.sin_family = static_cast<sa_family_t>(family);
+  if (!IsPort(port) || FamilyOf(family) != AF_INET) return InvalidArgument();
+  const sockaddr_in address = AddressOf(ip.empty() ? common::TIPv4Bytes{} : AddressBytes(ip), port);
   return ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
 }
 
@@ -155,12 +191,12 @@ std::string TIdStackLinux::LookupHost(const std::string& host) {
   const int result = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
   if (result != 0) RaiseFailureCode(SocketErrorFromLookup(result));
   const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-  const std::string ip = FormatIPv4(BytesOf(address->sin_addr));
+  const std::string ip = TextOf(address->sin_addr);
   ::freeaddrinfo(found);
   return ip;
 }
 
-int TIdStackLinux::ReceiveDatagram(TIdStackSocketHandle socket, void* buffer, int length, int flags,
+int TIdStackLinux::ReceiveDatagram(TIdStackSocketHandle socket, void* buffer, int length,
                                    std::string& senderIp, int& senderPort) {
   sockaddr_in sender{};
   socklen_t senderLength = sizeof(sender);
@@ -171,14 +207,14 @@ int TIdStackLinux::ReceiveDatagram(TIdStackSocketHandle socket, void* buffer, in
   // length, so one longer than the buffer fails as "message too long", as the
   // endpoint expects, instead of arriving cut short.
   const ssize_t received =
-      ::recvfrom(socket, buffer, static_cast<size_t>(length), flags | MSG_TRUNC | MSG_DONTWAIT,
+      ::recvfrom(socket, buffer, static_cast<size_t>(length), MSG_TRUNC | MSG_DONTWAIT,
                  reinterpret_cast<sockaddr*>(&sender), &senderLength);
   if (received < 0) return Id_SOCKET_ERROR;
   if (received > length) {
     errno = EMSGSIZE;
     return Id_SOCKET_ERROR;
   }
-  senderIp = FormatIPv4(BytesOf(sender.sin_addr));
+  senderIp = TextOf(sender.sin_addr);
   senderPort = ntohs(sender.sin_port);
   return static_cast<int>(received);
 }
@@ -215,29 +251,39 @@ int TIdStackLinux::WaitReadable(TIdSocketList* read, TIdSocketList* write, TIdSo
 }
 
 int TIdStackLinux::SendDatagram(TIdStackSocketHandle socket, const void* buffer, int length,
-                                int flags, const std::string& ip, int port) {
-  if (!IsPort(port) || length < 0) {
-    errno = EINVAL;
-    return Id_SOCKET_ERROR;
-  }
-  const sockaddr_in address = AddressOf(ParseIPv4(ip), port);
-  const ssize_t sent = ::sendto(socket, buffer, static_cast<size_t>(length), flags,
+                                const std::string& ip, int port) {
+  if (!IsPort(port) || length < 0) return InvalidArgument();
+  const sockaddr_in address = AddressOf(AddressBytes(ip), port);
+  const ssize_t sent = ::sendto(socket, buffer, static_cast<size_t>(length), 0,
                                 reinterpret_cast<const sockaddr*>(&address), sizeof(address));
   return sent < 0 ? Id_SOCKET_ERROR : static_cast<int>(sent);
 }
 
 int TIdStackLinux::SetSocketOption(TIdStackSocketHandle socket, int level, int option,
                                    const void* value, int length) {
-  return ::setsockopt(socket, level, option, value, static_cast<socklen_t>(length));
+  const int platformOption = SocketOptionOf(level, option);
+  if (platformOption < 0) {
+    errno = ENOPROTOOPT;
+    return Id_SOCKET_ERROR;
+  }
+  return ::setsockopt(socket, SOL_SOCKET, platformOption, value, static_cast<socklen_t>(length));
 }
 
 TIdStackSocketHandle TIdStackLinux::NewSocket(int family, int type, int protocol) {
+  const int platformFamily = FamilyOf(family);
+  const int platformType = SocketTypeOf(type);
+  if (platformFamily < 0 || platformType < 0) {
+    errno = EINVAL;
+    return Id_INVALID_SOCKET;
+  }
   // Not inherited by the external tool the window starts.
-  return ::socket(family, type | SOCK_CLOEXEC, protocol);
+  return ::socket(platformFamily, platformType | SOCK_CLOEXEC, protocol);
 }
 
 int TIdStackLinux::ShutdownSocket(TIdStackSocketHandle socket, int direction) {
-  return ::shutdown(socket, direction);
+  const int platformDirection = ShutdownDirectionOf(direction);
+  if (platformDirection < 0) return InvalidArgument();
+  return ::shutdown(socket, platformDirection);
 }
 
 int TIdStackLinux::LastSocketError() {
@@ -249,8 +295,10 @@ void TIdStackLinux::LocalAddressOf(TIdStackSocketHandle socket, int& family, std
   sockaddr_in address{};
   socklen_t length = sizeof(address);
   CheckSocketResult(::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length));
-  family = address.sin_family;
-  ip = FormatIPv4(BytesOf(address.sin_addr));
+  // The layer has no name for any other family, nor a text for its address.
+  if (address.sin_family != AF_INET) RaiseFailureCode(SocketErrorFromErrno(EAFNOSUPPORT));
+  family = Id_AF_INET;
+  ip = TextOf(address.sin_addr);
   port = ntohs(address.sin_port);
 }
 

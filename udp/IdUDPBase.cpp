@@ -1,7 +1,5 @@
 #include "udp/IdUDPBase.h"
 
-#include <sys/socket.h>
-
 #include <stdexcept>
 
 #include "udp/IdStack.h"
@@ -31,11 +29,11 @@ void TIdUDPBase::SendString(const std::string& host, int port, const std::string
 }
 
 void TIdUDPBase::SendBytes(const std::string& host, int port, const void* buffer, int count) {
-  const std::string ip = SharedStack->ResolveAddress(host);
+  const std::string ip = Stack().ResolveAddress(host);
   EnsureBinding().Transmit(ip, port, buffer, count);
 }
 
 void TIdUDPBase::SetBroadcastOption(bool enabled, TIdSocketHandle& binding) {
   const int value = enabled ? -1 : 0;
-  binding.SetOption(SOL_SOCKET, SO_BROADCAST, &value, sizeof(value));
+  binding.SetOption(Id_SOL_SOCKET, Id_SO_BROADCAST, &value, sizeof(value));
 }

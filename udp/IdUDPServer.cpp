@@ -1,7 +1,5 @@
 #include "udp/IdUDPServer.h"
 
-#include <sys/socket.h>
-
 #include "platform/MainThread.h"
 
 namespace {
@@ -27,23 +25,26 @@ class TDeliveryScope {
 }  // namespace
 
 TIdUDPListenerThread::TIdUDPListenerThread(int bufferSize, TIdUDPServer& endpoint)
-    : Endpoint(endpoint), DatagramLimit(bufferSize), WakeHandle(SharedStack->NewWakeHandle()) {}
+    : Endpoint(endpoint),
+      Stack(endpoint.Stack()),
+      DatagramLimit(bufferSize),
+      WakeHandle(Stack.NewWakeHandle()) {}
 
 TIdUDPListenerThread::~TIdUDPListenerThread() {
   EndThread();
-  SharedStack->CloseWakeHandle(WakeHandle);
+  Stack.CloseWakeHandle(WakeHandle);
 }
 
 void TIdUDPListenerThread::TerminateLoop() {
   TIdThread::TerminateLoop();
-  SharedStack->SignalWakeHandle(WakeHandle);
+  Stack.SignalWakeHandle(WakeHandle);
 }
 
 void TIdUDPListenerThread::PollOnce() {
   TIdSocketList ready;
   for (const auto& binding : Endpoint.Bindings)
     ready.push_back(binding->SocketId);
-  SharedStack->WaitReadable(&ready, nullptr, nullptr, PollInterval, WakeHandle);
+  Stack.WaitReadable(&ready, nullptr, nullptr, PollInterval, WakeHandle);
   for (const TIdStackSocketHandle socket : ready) {
     try {
       ReceiveAndDeliver(socket);
@@ -60,8 +61,8 @@ void TIdUDPListenerThread::ReceiveAndDeliver(TIdStackSocketHandle socket) {
   std::string senderIp;
   int senderPort = 0;
   const int received =
-      SharedStack->ReceiveDatagram(socket, Datagram.data(), DatagramLimit, 0, senderIp, senderPort);
-  SharedStack->CheckSocketResult(received);
+      Stack.ReceiveDatagram(socket, Datagram.data(), DatagramLimit, senderIp, senderPort);
+  Stack.CheckSocketResult(received);
   Datagram.resize(received);
   SourceBinding->SetRemote(senderIp, senderPort);
   if (Endpoint.ThreadedEvent) {
@@ -92,7 +93,7 @@ TIdSocketHandle& TIdUDPServer::EnsureBinding() {
 
 void TIdUDPServer::BindAll() {
   for (const auto& binding : Bindings) {
-    binding->OpenSocket(SOCK_DGRAM, 0);
+    binding->OpenSocket(Id_SOCK_DGRAM, 0);
     binding->BindLocal();
   }
 }

@@ -40,6 +40,8 @@ class TIdUDPListenerThread : public TIdThread {
   void HandOver();
 
   TIdUDPServer& Endpoint;
+  // The endpoint's, which outlives the listener.
+  TIdStack& Stack;
   std::string Datagram;
   int DatagramLimit;
   // Bounds how long a wait lasts before the loop checks IsStopped again.
@@ -68,7 +70,7 @@ class TIdUDPServer : public TIdUDPBase {
   // Runs on the main thread, or on the listener with ThreadedEvent.
   void DeliverDatagram(const std::string& AData, TIdSocketHandle& ABinding);
 
-  TIdSocketHandles Bindings;
+  TIdSocketHandles Bindings{Stack()};
   TUDPReadEvent OnUDPRead;
   // Set before activation.
   bool ThreadedEvent = false;

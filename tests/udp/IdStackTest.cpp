@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "tests/support/LoopbackPeer.h"
 #include "udp/IdComponent.h"
@@ -110,23 +115,6 @@ TEST(IdStackCreateSocket, RefusedSocketRaisesInvalidSocket) {
   }
 }
 
-TEST(IdStackAddressText, IPv4TextNeedsFourFieldsOfZeroTo255) {
-  for (const char* text : {"1.2.3.4", "0.0.0.0", "255.255.255.255", "192.168.000.254"}) {
-    EXPECT_TRUE(TIdStack::IsIPv4Text(text)) << text;
-  }
-  for (const char* text :
-       {"1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.-1", "a.b.c.d", "", "1..2.3", "1.2.3.4 "}) {
-    EXPECT_FALSE(TIdStack::IsIPv4Text(text)) << text;
-  }
-}
-
-TEST(IdStackAddressText, ParseAndFormat) {
-  EXPECT_EQ(TIdStack::FormatIPv4({10, 0, 0, 7}), "10.0.0.7");
-  EXPECT_EQ(TIdStack::FormatIPv4({0, 0, 0, 0}), "0.0.0.0");
-  EXPECT_EQ(TIdStack::ParseIPv4("192.168.000.254"), (TIdIPv4Bytes{192, 168, 0, 254}));
-  EXPECT_THROW(TIdStack::ParseIPv4("1.2.3"), std::invalid_argument);
-}
-
 TEST(IdStackResolveAddress, LocalhostAndAddressTextsNeedNoLookup) {
   TCountingStack stack;
   EXPECT_EQ(stack.ResolveAddress("localhost"), "127.0.0.1");
@@ -209,7 +197,7 @@ TEST(IdStackWaitReadable, SignalledWakeHandleEndsAnUnlimitedWait) {
 
 TEST(IdStackWaitReadable, ClosedHandleFailsTheWait) {
   TIdStackLinux stack;
-  const int closed = stack.CreateSocket(SOCK_DGRAM, 0);
+  const int closed = stack.CreateSocket(Id_SOCK_DGRAM, 0);
   stack.CloseSocketHandle(closed);
   TIdSocketList read{closed};
   EXPECT_EQ(stack.WaitReadable(&read, nullptr, nullptr, 0), -1);
@@ -217,25 +205,133 @@ TEST(IdStackWaitReadable, ClosedHandleFailsTheWait) {
   EXPECT_TRUE(read.empty());
 }
 
+// The simulated board's side of a link: a socket of its own bound to an
+// address, polled by its handle, answering whoever sent last.
+TEST(IdStackDatagrams, BoundSocketReceivesWithSenderAndAnswersIt) {
+  TIdStackLinux stack;
+  const TIdStackSocketHandle socket = stack.CreateSocket(Id_SOCK_DGRAM, 0);
+  ASSERT_FALSE(stack.CheckSocketResult(stack.BindSocket(socket, Id_AF_INET, "127.0.0.1", 0)));
+  int family = 0;
+  std::string ip;
+  int port = 0;
+  stack.LocalAddressOf(socket, family, ip, port);
+  EXPECT_EQ(family, Id_AF_INET);
+  EXPECT_EQ(ip, "127.0.0.1");
+  ASSERT_NE(port, 0);
+
+  char buffer[16];
+  std::string senderIp;
+  int senderPort = 0;
+  EXPECT_EQ(stack.ReceiveDatagram(socket, buffer, sizeof(buffer), senderIp, senderPort), -1);
+  EXPECT_EQ(stack.LastSocketError(), Id_WSAEWOULDBLOCK);
+
+  TLoopbackPeer peer;
+  peer.SendTo(port, "ping");
+  pollfd entry{socket, POLLIN, 0};
+  ASSERT_EQ(::poll(&entry, 1, 2000), 1);
+  ASSERT_EQ(stack.ReceiveDatagram(socket, buffer, sizeof(buffer), senderIp, senderPort), 4);
+  EXPECT_EQ(std::string(buffer, 4), "ping");
+  EXPECT_EQ(senderIp, "127.0.0.1");
+  EXPECT_EQ(senderPort, peer.Port());
+
+  EXPECT_EQ(stack.SendDatagram(socket, "pong", 4, senderIp, senderPort), 4);
+  const auto answer = peer.Receive();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->Data, "pong");
+  EXPECT_EQ(answer->Port, port);
+  EXPECT_EQ(stack.CloseSocketHandle(socket), 0);
+}
+
+TEST(IdStackDatagrams, AddressThatIsNoIPv4TextThrowsInvalidArgument) {
+  TIdStackLinux stack;
+  const TIdStackSocketHandle socket = stack.CreateSocket(Id_SOCK_DGRAM, 0);
+  for (const char* text : {"localhost", "1.2.3", "256.1.1.1", "1.2.3.4 "}) {
+    EXPECT_THROW(stack.BindSocket(socket, Id_AF_INET, text, 0), std::invalid_argument) << text;
+    EXPECT_THROW(stack.SendDatagram(socket, "x", 1, text, 9), std::invalid_argument) << text;
+  }
+  stack.CloseSocketHandle(socket);
+}
+
+// The layer's names reach the platform as the platform's own values.
+TEST(IdStackNames, SocketOptionsMapOntoThePlatformsOptions) {
+  const std::pair<int, int> options[] = {{Id_SO_BROADCAST, SO_BROADCAST},
+                                         {Id_SO_REUSEADDR, SO_REUSEADDR}};
+  TIdStackLinux stack;
+  const TIdStackSocketHandle socket = stack.CreateSocket(Id_SOCK_DGRAM, 0);
+  for (const auto& [option, platformOption] : options) {
+    for (const int wanted : {1, 0}) {
+      ASSERT_EQ(stack.SetSocketOption(socket, Id_SOL_SOCKET, option, &wanted, sizeof(wanted)), 0);
+      int value = -1;
+      socklen_t length = sizeof(value);
+      ::getsockopt(socket, SOL_SOCKET, platformOption, &value, &length);
+      EXPECT_EQ(value != 0, wanted != 0) << "option " << option;
+    }
+  }
+  stack.CloseSocketHandle(socket);
+}
+
+TEST(IdStackNames, UnknownNamesFailTheCall) {
+  TIdStackLinux stack;
+  const TIdStackSocketHandle socket = stack.CreateSocket(Id_SOCK_DGRAM, 0);
+  const int one = 1;
+  const struct {
+    const char* What;
+    std::function<int()> Call;
+    int Code;
+  } cases[] = {
+      {"socket family", [&] { return stack.NewSocket(12345, Id_SOCK_DGRAM, 0); }, Id_WSAEINVAL},
+      {"socket type", [&] { return stack.NewSocket(Id_AF_INET, 12345, 0); }, Id_WSAEINVAL},
+      {"bind family", [&] { return stack.BindSocket(socket, 12345, "", 0); }, Id_WSAEINVAL},
+      {"option",
+       [&] { return stack.SetSocketOption(socket, Id_SOL_SOCKET, 12345, &one, sizeof(one)); },
+       Id_WSAENOPROTOOPT},
+      {"option level",
+       [&] { return stack.SetSocketOption(socket, 12345, Id_SO_BROADCAST, &one, sizeof(one)); },
+       Id_WSAENOPROTOOPT},
+      {"shutdown direction", [&] { return stack.ShutdownSocket(socket, 12345); }, Id_WSAEINVAL},
+  };
+  for (const auto& c : cases) {
+    errno = 0;
+    EXPECT_EQ(c.Call(), Id_SOCKET_ERROR) << c.What;
+    EXPECT_EQ(stack.LastSocketError(), c.Code) << c.What;
+  }
+  stack.CloseSocketHandle(socket);
+}
+
 TEST(IdStackLifetime, SharedStackLivesWhileAnyComponentDoes) {
   ASSERT_EQ(StackUserCount(), 0);
-  ASSERT_EQ(SharedStack, nullptr);
+  std::weak_ptr<TIdStack> seen;
   {
     TIdComponent first;
-    TIdStack* stack = SharedStack;
-    ASSERT_NE(stack, nullptr);
+    TIdStack* stack = &first.Stack();
+    seen = SharedStack();
+    EXPECT_EQ(seen.lock().get(), stack);
     {
       TIdComponent second;
       EXPECT_EQ(StackUserCount(), 2);
-      EXPECT_EQ(SharedStack, stack);
+      EXPECT_EQ(&second.Stack(), stack);
     }
     EXPECT_EQ(StackUserCount(), 1);
-    EXPECT_EQ(SharedStack, stack);
   }
   EXPECT_EQ(StackUserCount(), 0);
-  EXPECT_EQ(SharedStack, nullptr);
+  EXPECT_TRUE(seen.expired());
   TIdComponent again;
-  EXPECT_NE(SharedStack, nullptr);
+  EXPECT_EQ(StackUserCount(), 1);
+}
+
+TEST(IdStackLifetime, ComponentsComeAndGoOnManyThreads) {
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([] {
+      for (int round = 0; round < 200; ++round) {
+        TIdComponent component;
+        ASSERT_EQ(component.Stack().CheckSocketResult(0), false);
+      }
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(StackUserCount(), 0);
 }
 
 }  // namespace
