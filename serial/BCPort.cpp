@@ -1,21 +1,21 @@
 #include "serial/BCPort.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <array>
-#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <utility>
+#include <vector>
 
+#include "platform/Descriptor.h"
 #include "platform/ErrorReport.h"
 #include "platform/MainThread.h"
+#include "serial/BCPortInternal.h"
 #include "serial/ComThread.h"
 #include "serial/LineDriver.h"
+#include "serial/PortBackend.h"
 
 namespace {
 
@@ -37,17 +37,26 @@ constexpr std::array<int, kBaudRateCount> kBitsPerSecond = {
     110,   300,   600,    1200,   2400,   4800,   9600,   14400, 19200, 38400,
     56000, 57600, 115200, 128000, 256000, 460800, 921600, 100,   200};
 
-// The event flags, by TPortEvent ordinal.
-constexpr std::array<uint32_t, 8> kEventFlags = {0x0001, 0x0004, 0x0100, 0x0008,
-                                                 0x0010, 0x0020, 0x0080, 0x0400};
+// By TPortEvent ordinal: the driver's flag for each event, and the handler
+// that fires it.
+struct TEventEntry {
+  uint32_t Flag;
+  void (TBComPort::*Fire)();
+};
+constexpr std::array<TEventEntry, 8> kEvents = {{
+    {0x0001, &TBComPort::FireRxChar},
+    {0x0004, &TBComPort::FireTxEmpty},
+    {0x0100, &TBComPort::FireRing},
+    {0x0008, &TBComPort::FireCTSChange},
+    {0x0010, &TBComPort::FireDSRChange},
+    {0x0020, &TBComPort::FireRLSDChange},
+    {0x0080, &TBComPort::FireError},
+    {0x0400, &TBComPort::FireRx80Full},
+}};
 
 // The order in which one wait's events reach their handlers.
 constexpr std::array<TPortEvent, 8> kDispatchOrder = {peError, peRxChar, peTxEmpty, peRing,
                                                       peCTS,   peDSR,    peRLSD,    peRx80Full};
-
-std::string DevicePath(const std::string& port) {
-  return !port.empty() && port.front() == '/' ? port : "/dev/" + port;
-}
 
 uint32_t ToDriverTimeout(int32_t milliseconds) {
   return milliseconds < 0 ? kNoTimeLimit : static_cast<uint32_t>(milliseconds);
@@ -55,17 +64,17 @@ uint32_t ToDriverTimeout(int32_t milliseconds) {
 
 // The total time-out of a transfer of count bytes; none when the totals are
 // not used (both 0) or either is "no limit".
-device_io::TDeadline TotalDeadline(uint32_t multiplier, uint32_t constant, int32_t count) {
+platform::TDeadline TotalDeadline(uint32_t multiplier, uint32_t constant, int32_t count) {
   if ((multiplier == 0 && constant == 0) || multiplier == kNoTimeLimit ||
       constant == kNoTimeLimit) {
     return std::nullopt;
   }
   const uint64_t milliseconds = uint64_t{multiplier} * static_cast<uint64_t>(count) + constant;
-  return device_io::Clock::now() + std::chrono::milliseconds(milliseconds);
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
-device_io::TReadLimits ReadLimits(const TDriverTimeouts& t, int32_t count) {
-  device_io::TReadLimits limits;
+port_backend::TReadLimits ReadLimits(const TDriverTimeouts& t, int32_t count) {
+  port_backend::TReadLimits limits;
   const bool noInterval = t.ReadIntervalTimeout == kNoTimeLimit;
   if (noInterval && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) {
     limits.ReturnAtOnce = true;
@@ -73,7 +82,7 @@ device_io::TReadLimits ReadLimits(const TDriverTimeouts& t, int32_t count) {
              t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kNoTimeLimit) {
     limits.WaitForFirstByte = true;
     limits.Deadline =
-        device_io::Clock::now() + std::chrono::milliseconds(t.ReadTotalTimeoutConstant);
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(t.ReadTotalTimeoutConstant);
   } else {
     limits.Deadline =
         TotalDeadline(t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant, count);
@@ -94,21 +103,36 @@ line_driver::TLineSetting LineSetting(TBaudRate rate, TByteSize size, TParity pa
   return setting;
 }
 
-// Raises or drops modem output lines. A device without modem lines is no
-// failure; neither is dropping the lines of a device that has gone away.
-bool SetModemLines(int fd, int lines, bool raise) {
-  if (ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &lines) == 0) return true;
-  return device_io::IsNoModemLinesError(errno) || (!raise && device_io::IsDeviceGoneError(errno));
+void StoreOperationData(TOperationDirection direction, const void* buffer, int32_t count,
+                        TPortOperation* op) {
+  op->Direction = direction;
+  const int32_t size = count > 0 ? count : 0;
+  op->DataCopy.reset(size > 0 ? new char[static_cast<size_t>(size)] : nullptr);
+  if (size > 0) std::memcpy(op->DataCopy.get(), buffer, static_cast<size_t>(size));
+  op->DataSize = size;
 }
 
-// The transfers do not report the system's error number, but a failed one
-// ends on its failing call, so errno (cleared before the transfer) still
-// holds it. A transfer that ran out of time ends on the non-blocking call
-// that had to wait, or on an interrupted wait: no failure of the device.
-int TransferError(const device_io::TTransfer& transfer) {
-  if (transfer.Complete) return 0;
-  const int err = errno;
-  return err == EAGAIN || err == EWOULDBLOCK || err == EINTR ? 0 : err;
+void ClearOutcome(TPortOperation& op) {
+  op.Transferred = 0;
+  op.Failed = false;
+  op.SystemError = 0;
+}
+
+// A device that refused before anything moved fails the call itself; any
+// other failure waits in the record for WaitOperation.
+int32_t RecordOutcome(TPortOperation& op, const port_backend::TTransfer& transfer,
+                      const char* failureText) {
+  if (transfer.StartFailed) throw EComPort(failureText, transfer.Error);
+  op.Transferred = transfer.Count;
+  op.Failed = !transfer.Complete;
+  op.SystemError = transfer.Error;
+  return transfer.Count;
+}
+
+void SetModemOutput(int fd, port_backend::TModemOutput line, bool raise) {
+  if (const int err = port_backend::SetModemOutputs(fd, line, raise); err != 0) {
+    throw EComPort(kTextEscape, err);
+  }
 }
 
 }  // namespace
@@ -120,6 +144,19 @@ struct TNotifyWindow {
   TBComPort* Port;
 };
 
+struct TBComPort::TRuntime {
+  platform::TUniqueFd Device;
+  std::unique_ptr<TComThread> EventThread;
+  // Threads told to stop by a Close inside a handler they wait for.
+  std::vector<std::unique_ptr<TComThread>> RetiredThreads;
+  int HandOverDepth = 0;  // handlers of this port running on the main thread
+  std::shared_ptr<TNotifyWindow> NotifyWindow;
+  TDriverTimeouts TimeoutsInForce;
+  // The driver's line error counters when errors were last cleared; the
+  // errors to report are what it counted since.
+  port_backend::TLineErrorCounts ErrorBaseline;
+};
+
 int BaudRateBitsPerSecond(TBaudRate rate) {
   return kBitsPerSecond.at(rate);
 }
@@ -127,7 +164,7 @@ int BaudRateBitsPerSecond(TBaudRate rate) {
 uint32_t PortEventsToMask(TPortEvents events) {
   uint32_t mask = 0;
   for (int member = 0; member < 8; ++member) {
-    if (events.Contains(static_cast<TPortEvent>(member))) mask |= kEventFlags[member];
+    if (events.Contains(static_cast<TPortEvent>(member))) mask |= kEvents[member].Flag;
   }
   return mask;
 }
@@ -135,7 +172,7 @@ uint32_t PortEventsToMask(TPortEvents events) {
 TPortEvents MaskToPortEvents(uint32_t mask) {
   TPortEvents events;
   for (int member = 0; member < 8; ++member) {
-    if (mask & kEventFlags[member]) events.Include(static_cast<TPortEvent>(member));
+    if (mask & kEvents[member].Flag) events.Include(static_cast<TPortEvent>(member));
   }
   return events;
 }
@@ -167,18 +204,9 @@ void FreePortOperation(TPortOperation*& op) {
   op = nullptr;
 }
 
-void StoreOperationData(TOperationDirection direction, const void* buffer, int32_t count,
-                        TPortOperation* op) {
-  op->Direction = direction;
-  const int32_t size = count > 0 ? count : 0;
-  op->DataCopy.reset(size > 0 ? new char[static_cast<size_t>(size)] : nullptr);
-  if (size > 0) std::memcpy(op->DataCopy.get(), buffer, static_cast<size_t>(size));
-  op->DataSize = size;
-}
-
 // --- TBComPort: life and properties ---
 
-TBComPort::TBComPort() = default;
+TBComPort::TBComPort() : Runtime(std::make_unique<TRuntime>()) {}
 
 TBComPort::~TBComPort() {
   try {
@@ -255,37 +283,22 @@ void TBComPort::SetTimeouts(const TComTimeouts& value) {
 // --- Open and close ---
 
 void TBComPort::OpenDevice() {
-  const int fd = open(DevicePath(PortValue).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    const int err = errno;
-    if (err == EBUSY || err == EACCES || err == EPERM) throw EComPort(kTextBusy, err);
-    // Whatever else stops the open (no such path, no device behind it, not
-    // a device at all), the operator has no port there; the number says which.
-    throw EComPort(kTextNotFound, err);
-  }
-  // The lock refuses everyone who asks for it the same way, root included.
-  // A lock the file system cannot give is no refusal by another opener.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int err = errno;
-    if (err == EWOULDBLOCK || err == EBUSY || err == EACCES) {
-      close(fd);
-      throw EComPort(kTextBusy, err);
-    }
-  }
-  // TIOCEXCL also refuses openers that do not lock, but not root. Set only
-  // once the lock is held: the flag belongs to the terminal, and setting or
-  // clearing it for a port someone else holds would change theirs.
-  ioctl(fd, TIOCEXCL);
-  DeviceFd = fd;
-  device_io::ReadLineErrorCounts(DeviceFd, ErrorBaseline);
+  port_backend::TOpenResult opened = port_backend::OpenExclusive(PortValue);
+  if (opened.Error != 0) throw EComPort(opened.Busy ? kTextBusy : kTextNotFound, opened.Error);
+  Runtime->Device = std::move(opened.Device);
+  port_backend::ReadLineErrorCounts(DeviceHandle(), Runtime->ErrorBaseline);
 }
 
 void TBComPort::ReleaseDevice() {
-  if (DeviceFd < 0) return;
-  // The exclusive flag belongs to the terminal, not to this descriptor.
-  ioctl(DeviceFd, TIOCNXCL);
-  close(DeviceFd);
-  DeviceFd = -1;
+  port_backend::Release(Runtime->Device);
+}
+
+int TBComPort::DeviceHandle() const {
+  return Runtime->Device.Get();
+}
+
+const TDriverTimeouts& TBComPort::DriverTimeouts() const {
+  return Runtime->TimeoutsInForce;
 }
 
 bool TBComPort::Open() {
@@ -295,12 +308,15 @@ bool TBComPort::Open() {
   IsOpenValue = true;
   try {
     ApplyAllSettings();
-    if (SyncMethodValue == smWindowSync) NotifyWindow = std::make_shared<TNotifyWindow>(this);
-    EventThread = std::make_unique<TComThread>(*this);
-    EventThread->Start();
+    if (SyncMethodValue == smWindowSync) {
+      Runtime->NotifyWindow = std::make_shared<TNotifyWindow>(this);
+    }
+    Runtime->EventThread = std::make_unique<TComThread>(
+        DeviceHandle(), WaitedEventsValue, [this](TPortEvents events) { HandOver(events); });
+    Runtime->EventThread->Start();
   } catch (...) {
-    EventThread.reset();
-    NotifyWindow.reset();
+    Runtime->EventThread.reset();
+    Runtime->NotifyWindow.reset();
     ReleaseDevice();
     IsOpenValue = false;
     throw;
@@ -309,34 +325,24 @@ bool TBComPort::Open() {
 }
 
 void TBComPort::StopEventThread() {
-  if (!EventThread) return;
-  if (HandOverDepth > 0) {
+  auto& thread = Runtime->EventThread;
+  if (!thread) return;
+  if (Runtime->HandOverDepth > 0) {
     // Closed from a handler that the thread is waiting for: waiting for the
     // thread here would wait for ever. It ends once the handler returns.
-    EventThread->RequestStop();
-    RetiredThreads.push_back(std::move(EventThread));
+    thread->RequestStop();
+    Runtime->RetiredThreads.push_back(std::move(thread));
     return;
   }
-  EventThread->Stop();
-  EventThread.reset();
+  thread->Stop();
+  thread.reset();
 }
 
 void TBComPort::JoinRetiredThreads() {
-  if (HandOverDepth > 0) return;
-  for (auto& thread : RetiredThreads)
+  if (Runtime->HandOverDepth > 0) return;
+  for (auto& thread : Runtime->RetiredThreads)
     thread->Stop();
-  RetiredThreads.clear();
-}
-
-void TBComPort::DiscardDriverQueues() {
-  tcflush(DeviceFd, TCIFLUSH);
-  // Only what the driver has not sent yet; a pseudo-terminal has already
-  // handed every written byte to the other side, and flushing its output
-  // would throw those away there.
-  int unsent = 0;
-  if (device_io::QueuedOutputBytes(DeviceFd, unsent) == 0 && unsent > 0) {
-    tcflush(DeviceFd, TCOFLUSH);
-  }
+  Runtime->RetiredThreads.clear();
 }
 
 bool TBComPort::Close() {
@@ -352,8 +358,9 @@ bool TBComPort::Close() {
   // Whatever failed above, the thread must not go on waiting on a device
   // that is about to be released.
   StopEventThread();
-  DiscardDriverQueues();
-  NotifyWindow.reset();
+  // What the driver still holds in its queues is dropped when the port closes.
+  port_backend::DiscardQueues(DeviceHandle());
+  Runtime->NotifyWindow.reset();
   ReleaseDevice();
   IsOpenValue = false;
   JoinRetiredThreads();
@@ -367,18 +374,21 @@ void TBComPort::ApplyBufferSizes() {
   if (!IsOpenValue) return;
   // The kernel sizes its own queues; what is left to check is that there is
   // a device and that the sizes make sense as queue sizes.
-  if (fcntl(DeviceFd, F_GETFD) < 0) throw EComPort(kTextSetupComm, errno);
+  if (const int err = port_backend::CheckDevice(DeviceHandle()); err != 0) {
+    throw EComPort(kTextSetupComm, err);
+  }
   if (InBufSizeValue < 0 || OutBufSizeValue < 0) throw EComPort(kTextSetupComm);
 }
 
 void TBComPort::ApplyLineSettings() {
   if (!IsOpenValue) return;
   const auto setting = LineSetting(BaudRateValue, ByteSizeValue, ParityValue, StopBitsValue);
-  if (const int err = line_driver::SetLine(DeviceFd, setting); err != 0) {
+  if (const int err = line_driver::SetLine(DeviceHandle(), setting); err != 0) {
     throw EComPort(kTextSetCommState, err);
   }
-  if (!SetModemLines(DeviceFd, TIOCM_DTR | TIOCM_RTS, true)) {
-    throw EComPort(kTextSetCommState, errno);
+  const unsigned bothLines = port_backend::kDtr | port_backend::kRts;
+  if (const int err = port_backend::SetModemOutputs(DeviceHandle(), bothLines, true); err != 0) {
+    throw EComPort(kTextSetCommState, err);
   }
 }
 
@@ -386,12 +396,14 @@ void TBComPort::ApplyTimeouts() {
   if (!IsOpenValue) return;
   // The driver has no time-outs of its own to refuse; what is left to check
   // is that the device is still there.
-  if (fcntl(DeviceFd, F_GETFD) < 0) throw EComPort(kTextSetCommTimeouts, errno);
-  TimeoutsInForce = {ToDriverTimeout(TimeoutsValue.ReadInterval()),
-                     ToDriverTimeout(TimeoutsValue.ReadTotalMultiplier()),
-                     ToDriverTimeout(TimeoutsValue.ReadTotalConstant()),
-                     ToDriverTimeout(TimeoutsValue.WriteTotalMultiplier()),
-                     ToDriverTimeout(TimeoutsValue.WriteTotalConstant())};
+  if (const int err = port_backend::CheckDevice(DeviceHandle()); err != 0) {
+    throw EComPort(kTextSetCommTimeouts, err);
+  }
+  Runtime->TimeoutsInForce = {ToDriverTimeout(TimeoutsValue.ReadInterval()),
+                              ToDriverTimeout(TimeoutsValue.ReadTotalMultiplier()),
+                              ToDriverTimeout(TimeoutsValue.ReadTotalConstant()),
+                              ToDriverTimeout(TimeoutsValue.WriteTotalMultiplier()),
+                              ToDriverTimeout(TimeoutsValue.WriteTotalConstant())};
 }
 
 void TBComPort::ApplyAllSettings() {
@@ -411,21 +423,14 @@ double TBComPort::MillisecondsPerByte() const {
 int32_t TBComPort::SendBufferAsync(const void* buffer, int32_t count, TPortOperation* op) {
   if (!op) throw EComPort(kTextAsync);
   StoreOperationData(odWrite, buffer, count, op);
-  op->Transferred = 0;
-  op->Failed = false;
-  op->SystemError = 0;
-  if (count < 0 || DeviceFd < 0) throw EComPort(kTextWrite);
-  const auto deadline = TotalDeadline(TimeoutsInForce.WriteTotalTimeoutMultiplier,
-                                      TimeoutsInForce.WriteTotalTimeoutConstant, count);
-  errno = 0;
-  const auto transfer = device_io::WriteAll(DeviceFd, static_cast<const char*>(buffer), count,
+  ClearOutcome(*op);
+  if (count < 0 || !Runtime->Device.Valid()) throw EComPort(kTextWrite);
+  const TDriverTimeouts& t = Runtime->TimeoutsInForce;
+  const auto deadline =
+      TotalDeadline(t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant, count);
+  const auto transfer = port_backend::Write(DeviceHandle(), static_cast<const char*>(buffer), count,
                                             deadline, MillisecondsPerByte());
-  const int err = TransferError(transfer);
-  if (transfer.StartFailed) throw EComPort(kTextWrite, err);
-  op->Transferred = transfer.Count;
-  op->Failed = !transfer.Complete;
-  op->SystemError = err;
-  return transfer.Count;
+  return RecordOutcome(*op, transfer, kTextWrite);
 }
 
 int32_t TBComPort::SendBytesAsync(const std::string& data, TPortOperation* op) {
@@ -450,19 +455,11 @@ int32_t TBComPort::SendBytes(const std::string& data) {
 int32_t TBComPort::ReceiveBufferAsync(void* buffer, int32_t count, TPortOperation* op) {
   if (!op) throw EComPort(kTextAsync);
   op->Direction = odRead;
-  op->Transferred = 0;
-  op->Failed = false;
-  op->SystemError = 0;
-  if (count < 0 || DeviceFd < 0) throw EComPort(kTextRead);
-  errno = 0;
-  const auto transfer = device_io::ReadUpTo(DeviceFd, static_cast<char*>(buffer), count,
-                                            ReadLimits(TimeoutsInForce, count));
-  const int err = TransferError(transfer);
-  if (transfer.StartFailed) throw EComPort(kTextRead, err);
-  op->Transferred = transfer.Count;
-  op->Failed = !transfer.Complete;
-  op->SystemError = err;
-  return transfer.Count;
+  ClearOutcome(*op);
+  if (count < 0 || !Runtime->Device.Valid()) throw EComPort(kTextRead);
+  const auto transfer = port_backend::Read(DeviceHandle(), static_cast<char*>(buffer), count,
+                                           ReadLimits(Runtime->TimeoutsInForce, count));
+  return RecordOutcome(*op, transfer, kTextRead);
 }
 
 int32_t TBComPort::ReceiveBytesAsync(std::string& data, int32_t count, TPortOperation* op) {
@@ -500,108 +497,101 @@ int32_t TBComPort::WaitOperation(TPortOperation* op) {
 
 int32_t TBComPort::QueuedInputCount() {
   int count = 0;
-  if (const int err = device_io::QueuedInputBytes(DeviceFd, count); err != 0) {
+  if (const int err = port_backend::QueuedInputBytes(DeviceHandle(), count); err != 0) {
     throw EComPort(kTextClearCommError, err);
   }
   // Like the status call it stands for, asking clears the error state.
-  device_io::ReadLineErrorCounts(DeviceFd, ErrorBaseline);
+  port_backend::ReadLineErrorCounts(DeviceHandle(), Runtime->ErrorBaseline);
   return count;
 }
 
 TComErrors TBComPort::ClearErrors() {
-  device_io::TLineErrorCounts now;
-  if (const int err = device_io::ReadLineErrorCounts(DeviceFd, now); err != 0) {
+  port_backend::TLineErrorCounts now;
+  if (const int err = port_backend::ReadLineErrorCounts(DeviceHandle(), now); err != 0) {
     throw EComPort(kTextClearCommError, err);
   }
+  const port_backend::TLineErrorCounts& before = Runtime->ErrorBaseline;
   TComErrors errors;
-  if (now.Frame != ErrorBaseline.Frame) errors.Include(ceFrame);
-  if (now.Parity != ErrorBaseline.Parity && ParityValue != paNone) errors.Include(ceRxParity);
-  if (now.Overrun != ErrorBaseline.Overrun) errors.Include(ceOverrun);
-  if (now.Break != ErrorBaseline.Break) errors.Include(ceBreak);
-  if (now.BufferOverrun != ErrorBaseline.BufferOverrun) errors.Include(ceRxOver);
-  ErrorBaseline = now;
+  if (now.Frame != before.Frame) errors.Include(ceFrame);
+  if (now.Parity != before.Parity && ParityValue != paNone) errors.Include(ceRxParity);
+  if (now.Overrun != before.Overrun) errors.Include(ceOverrun);
+  if (now.Break != before.Break) errors.Include(ceBreak);
+  if (now.BufferOverrun != before.BufferOverrun) errors.Include(ceRxOver);
+  Runtime->ErrorBaseline = now;
   return errors;
 }
 
 TLineSignals TBComPort::LineSignals() {
-  int status = 0;
-  if (ioctl(DeviceFd, TIOCMGET, &status) != 0) {
-    const int err = errno;
-    if (device_io::IsNoModemLinesError(err)) return {};
+  port_backend::TModemInputs inputs;
+  if (const int err = port_backend::ReadModemInputs(DeviceHandle(), inputs); err != 0) {
     throw EComPort(kTextModemStatus, err);
   }
   TLineSignals signals;
-  if (status & TIOCM_CTS) signals.Include(lsCTS);
-  if (status & TIOCM_DSR) signals.Include(lsDSR);
-  if (status & TIOCM_RNG) signals.Include(lsRing);
-  if (status & TIOCM_CAR) signals.Include(lsRLSD);
+  if (inputs.Cts) signals.Include(lsCTS);
+  if (inputs.Dsr) signals.Include(lsDSR);
+  if (inputs.Ring) signals.Include(lsRing);
+  if (inputs.Carrier) signals.Include(lsRLSD);
   return signals;
 }
 
 void TBComPort::SetDTRLine(bool state) {
-  if (!SetModemLines(DeviceFd, TIOCM_DTR, state)) throw EComPort(kTextEscape, errno);
+  SetModemOutput(DeviceHandle(), port_backend::kDtr, state);
 }
 
 void TBComPort::SetRTSLine(bool state) {
-  if (!SetModemLines(DeviceFd, TIOCM_RTS, state)) throw EComPort(kTextEscape, errno);
+  SetModemOutput(DeviceHandle(), port_backend::kRts, state);
 }
 
 void TBComPort::AbortTransfers() {
   // Every transfer completes (or fails) inside the call that started it, so
   // nothing is ever pending here; what remains is that the device is there.
-  if (fcntl(DeviceFd, F_GETFL) < 0) throw EComPort(kTextPurgeComm, errno);
+  if (const int err = port_backend::CheckDevice(DeviceHandle()); err != 0) {
+    throw EComPort(kTextPurgeComm, err);
+  }
 }
 
 // --- Events ---
 
+void TBComPort::HandOver(TPortEvents events) {
+  switch (SyncMethodValue) {
+    case smThreadSync:
+      return platform::Synchronize([this, events] { DispatchEvents(events); });
+    case smWindowSync:
+      return PostEventsToWindow(events);
+    case smNone:
+      return DispatchEvents(events);
+  }
+}
+
 void TBComPort::DispatchEvents(TPortEvents events) {
   const bool handedOver = SyncMethodValue == smThreadSync;
-  if (handedOver) ++HandOverDepth;
+  if (handedOver) ++Runtime->HandOverDepth;
   try {
     for (const TPortEvent event : kDispatchOrder) {
       // A handler may have closed the port; the rest of the events go with it.
-      if (events.Contains(event) && IsOpenValue) FireByFlag(kEventFlags[event]);
+      if (events.Contains(event) && IsOpenValue) FireEvent(event);
     }
   } catch (...) {
-    if (handedOver) --HandOverDepth;
+    if (handedOver) --Runtime->HandOverDepth;
     throw;
   }
-  if (handedOver) --HandOverDepth;
+  if (handedOver) --Runtime->HandOverDepth;
 }
 
-void TBComPort::FireByFlag(uint32_t flag) {
-  switch (flag) {
-    case 0x0001:
-      return FireRxChar();
-    case 0x0004:
-      return FireTxEmpty();
-    case 0x0008:
-      return FireCTSChange();
-    case 0x0010:
-      return FireDSRChange();
-    case 0x0020:
-      return FireRLSDChange();
-    case 0x0080:
-      return FireError();
-    case 0x0100:
-      return FireRing();
-    case 0x0400:
-      return FireRx80Full();
-    default:
-      return;
-  }
+void TBComPort::FireEvent(TPortEvent event) {
+  (this->*kEvents[event].Fire)();
 }
 
 void TBComPort::PostEventsToWindow(TPortEvents events) {
-  const std::weak_ptr<TNotifyWindow> window = NotifyWindow;
+  const std::weak_ptr<TNotifyWindow> window = Runtime->NotifyWindow;
   for (const TPortEvent event : kDispatchOrder) {
     if (!events.Contains(event)) continue;
-    platform::Post([window, flag = kEventFlags[event]] {
+    platform::Post([window, event] {
       const auto target = window.lock();
       if (!target || !target->Port->IsOpen()) return;
       // The event thread has long moved on: nobody to hand a failure back to.
       try {
-        target->Port->FireByFlag(flag);
+        target->Port->FireEvent(event);
       } catch (const std::exception& e) {
         platform::ReportError(e.what());
       }

@@ -6,15 +6,17 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <vector>
-
-#include "serial/DeviceIo.h"
 
 // The serial port component: line settings as properties, exclusive open of
 // the device, blocking and "asynchronous" writes and reads, and an event
 // thread that reports received characters, by default on the main thread.
 // Every failure is an EComPort with a fixed operator text and the system's
 // error number.
+//
+// Threads: a port belongs to the main thread. Only under smNone does its
+// event thread run the handlers itself; they may use the port from there,
+// and the main thread leaves it alone meanwhile. What has no port (the rate
+// table, the sets, a free-standing TComTimeouts): any thread.
 
 enum TBaudRate : uint8_t {
   br110,
@@ -97,11 +99,6 @@ using TComErrors = TSmallSet<TComError>;
 using TPortEvents = TSmallSet<TPortEvent>;
 using TLineSignals = TSmallSet<TLineSignal>;
 
-// The communication-event mask of the driver interface the component was
-// designed against; the mask of all eight events is 0x05BD.
-uint32_t PortEventsToMask(TPortEvents events);
-TPortEvents MaskToPortEvents(uint32_t mask);
-
 class TBComPort;
 
 using TComSignalEvent = std::function<void(TBComPort* Sender, bool State)>;
@@ -159,16 +156,6 @@ class TComTimeouts {
   int32_t WriteTotalConstantValue = 1000;
 };
 
-// The time-outs as the driver holds them: negatives became 0xFFFFFFFF.
-struct TDriverTimeouts {
-  uint32_t ReadIntervalTimeout = 0;
-  uint32_t ReadTotalTimeoutMultiplier = 0;
-  uint32_t ReadTotalTimeoutConstant = 0;
-  uint32_t WriteTotalTimeoutMultiplier = 0;
-  uint32_t WriteTotalTimeoutConstant = 0;
-};
-inline constexpr uint32_t kNoTimeLimit = 0xFFFFFFFFu;
-
 // One write or read started with the *Async operations. Transfers complete
 // inside the call that starts them here; the record keeps what the caller
 // needs to collect the outcome with WaitOperation.
@@ -181,20 +168,8 @@ struct TPortOperation {
   int SystemError = 0;      // why it failed; 0 when it ran out of time
 };
 
-void NewPortOperation(TPortOperation*& op);
-void FreePortOperation(TPortOperation*& op);
-void StoreOperationData(TOperationDirection direction, const void* buffer, int32_t count,
-                        TPortOperation* op);
-
-// Replaces the contents of ports with the names of the serial devices present,
-// sorted ignoring case; on failure ports is left as it was.
-void ListSerialPorts(std::vector<std::string>& ports);
-// The same over another tty class folder and device folder (tests).
-void ListSerialPortsFrom(const std::string& classDir, const std::string& deviceDir,
-                         std::vector<std::string>& ports);
-
-class TComThread;
-struct TNotifyWindow;
+// The time-outs as the driver holds them (serial/BCPortInternal.h).
+struct TDriverTimeouts;
 
 class TBComPort {
  public:
@@ -271,26 +246,28 @@ class TBComPort {
   void FireRx80Full();
 
   // --- Run-time state ---
-  int DeviceHandle() const { return DeviceFd; }
+  int DeviceHandle() const;
   TPortEvents WaitedEvents() const { return WaitedEventsValue; }
   // The time-outs in force in the driver since the last ApplyTimeouts.
-  const TDriverTimeouts& DriverTimeouts() const { return TimeoutsInForce; }
+  const TDriverTimeouts& DriverTimeouts() const;
 
  private:
-  friend class TComThread;
+  // The device and its event thread while open, and what the driver was
+  // last told (serial/BCPort.cpp).
+  struct TRuntime;
 
   void RefuseWhileOpen() const;
   void StopEventThread();
   // Joins threads stopped from inside their own hand-over, once that is over.
   void JoinRetiredThreads();
-  // What the driver still holds in its queues is dropped when the port closes.
-  void DiscardDriverQueues();
   void ReleaseDevice();
   void OpenDevice();
+  // Event thread: takes one wait's events to the handlers by SyncMethod.
+  void HandOver(TPortEvents events);
   // Runs the handlers of the given events in the fixed order.
   void DispatchEvents(TPortEvents events);
   void PostEventsToWindow(TPortEvents events);
-  void FireByFlag(uint32_t flag);
+  void FireEvent(TPortEvent event);
   // Errors counted since the last call, as the driver's error word would
   // tell them; clears them.
   TComErrors ClearErrors();
@@ -309,16 +286,7 @@ class TBComPort {
   int TagValue = 0;
 
   bool IsOpenValue = false;
-  int DeviceFd = -1;
-  std::unique_ptr<TComThread> EventThread;
-  // Threads told to stop by a Close inside a handler they wait for.
-  std::vector<std::unique_ptr<TComThread>> RetiredThreads;
-  int HandOverDepth = 0;  // handlers of this port running on the main thread
-  std::shared_ptr<TNotifyWindow> NotifyWindow;
   TPortEvents WaitedEventsValue{peRxChar, peTxEmpty, peRing,  peCTS,
                                 peDSR,    peRLSD,    peError, peRx80Full};
-  TDriverTimeouts TimeoutsInForce;
-  // The driver's line error counters when errors were last cleared; the
-  // errors to report are what it counted since.
-  device_io::TLineErrorCounts ErrorBaseline;
+  std::unique_ptr<TRuntime> Runtime;
 };

@@ -1,17 +1,26 @@
 #pragma once
 
+#include <functional>
+
 #include "platform/Thread.h"
 #include "serial/BCPort.h"
+#include "serial/PortBackend.h"
 
 // The event thread of an open port: sleeps until the device has received
-// characters (or the port is closing), then hands the events to the port's
-// handlers by the port's SyncMethod. It never polls while the device works;
-// a device that has gone away is reported once as a carrier (RLSD) change
-// and then re-checked with a growing pause.
+// characters (or the port is closing), then hands the events over to the
+// port. It never polls while the device works; a device that has gone away
+// is reported once as a carrier (RLSD) change and then re-checked with a
+// growing pause. Made, stopped and destroyed by the port's owner (the main
+// thread); Execute runs on the thread itself. Internal to serial/.
 class TComThread : public TThread {
  public:
-  // Sets up the wait on the port's device; raises EComPort when it cannot.
-  explicit TComThread(TBComPort& owner);
+  // Runs on the event thread for each wait's events; it takes them to the
+  // handlers by the port's SyncMethod.
+  using THandOver = std::function<void(TPortEvents events)>;
+
+  // Sets up the wait on deviceFd; raises EComPort, with the system's number,
+  // when it cannot. waited: the events the port wants to hear of.
+  TComThread(int deviceFd, TPortEvents waited, THandOver handOver);
   // Stops the thread (see Stop) and releases the wait.
   ~TComThread() override;
 
@@ -22,29 +31,23 @@ class TComThread : public TThread {
   // device no more; it ends as soon as the hand-over it may wait in is done.
   void RequestStop();
 
-  TBComPort& OwnerPort;
-  // The events of the last completed wait; read during the hand-over.
-  TPortEvents PendingEvents;
-
  protected:
   void Execute() override;
 
  private:
-  enum class TWake { Stop, DeviceReady, DeviceGone, WaitFailed };
-
-  TWake WaitForDevice();
   // Waits out a device that reports hang-up or error; returns false when
   // the thread was told to stop meanwhile.
   bool BackOffWhileDeviceIsGone();
   bool WaitForStop(int timeoutMs);
-  bool DeviceReportsGone();
-  // The events the device has for us now; DeviceGone when it cannot tell.
-  TWake CollectEvents(TPortEvents& events);
+  // The events the device has for us now; false when it cannot tell.
+  bool CollectEvents(TPortEvents& events);
   void Deliver(TPortEvents events);
   void ReportHangUp();
 
-  int StopFd = -1;  // eventfd; readable once Stop ran
-  int PollFd = -1;  // epoll set: device (edge-triggered) and StopFd
-  device_io::TLineErrorCounts LastSeenErrors;
+  const int DeviceFd;
+  const TPortEvents Waited;
+  const THandOver HandOver;
+  port_backend::TDeviceWatch Watch;
+  port_backend::TLineErrorCounts LastSeenErrors;
   bool HangUpReported = false;
 };

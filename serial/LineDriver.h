@@ -2,8 +2,10 @@
 
 #include <cstdint>
 
-// The driver calls that need the kernel's own termios layout (any bit rate
-// through BOTHER), which cannot share a translation unit with <termios.h>.
+// The line settings of a serial device, on any descriptor of one: the port
+// sets its line with them, and tools set the lines they open themselves.
+// Part of the system's backend (serial/linux/LineDriver.cpp). Any thread; a
+// descriptor is used by one thread at a time.
 namespace line_driver {
 
 enum class TParityBits { None, Odd, Even, Mark, Space };

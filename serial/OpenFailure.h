@@ -5,6 +5,7 @@
 // Why a port could not be opened, for the caller to tell the operator beside
 // the box that names the port: the system's error number (0 when no system
 // call failed) and the cause in the operator's words, without the port name.
+// Any thread.
 struct TPortOpenFailure {
   int SystemError = 0;
   std::string Cause;

@@ -6,6 +6,8 @@
 #include <system_error>
 #include <utility>
 
+#include "serial/BCPortInternal.h"
+
 namespace {
 
 template <typename E, size_t N>

@@ -10,6 +10,8 @@
 // The text forms of the line settings as the COM panel shows them, and the
 // opening and closing of a port with the operator told when that fails.
 // Texts are matched exactly (case, blanks); anything else gives the fall-back.
+// The text forms: any thread; what takes a port, and SharedOperation: the
+// port's thread, the main thread.
 
 TBaudRate StrToBaudRate(const std::string& text);
 // Whether StrToBaudRate knows the text rather than falling back.

@@ -7,6 +7,7 @@
 
 #include "platform/MainThread.h"
 #include "serial/BCPort.h"
+#include "serial/BCPortInternal.h"
 #include "serial/LineDriver.h"
 #include "tests/serial/ComPortError.h"
 #include "tests/support/PtyPair.h"

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
 
 #include "platform/MainThread.h"
 #include "serial/BCPort.h"
+#include "serial/BCPortInternal.h"
 #include "tests/serial/ComPortError.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/WaitUntil.h"
@@ -234,6 +236,17 @@ TEST_F(BCPortTransferTest, ReadFromALineThatHungUpFails) {
   EXPECT_EQ(data, "");
   EXPECT_EQ(ComPortError([&] { Port.SendBytes("S"); }), "Ошибка записи в порт");
   EXPECT_TRUE(Port.Close());
+}
+
+TEST_F(BCPortTransferTest, WriteRefusedByALineThatHungUpKeepsTheSystemsNumber) {
+  ASSERT_TRUE(Port.Open());
+  Line.HangUp();
+  try {
+    Port.SendBytes("S");
+    ADD_FAILURE() << "no failure";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.SystemError(), EIO);
+  }
 }
 
 }  // namespace

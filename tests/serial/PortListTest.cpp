@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "serial/BCPort.h"
+#include "serial/PortList.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -62,6 +64,16 @@ TEST_F(PortListTest, UnreadableFolderFailsAndLeavesTheListAlone) {
     EXPECT_STREQ(e.what(), "Ошибка обращения к системному реестру");
   }
   EXPECT_EQ(ports, std::vector<std::string>{"COM1"});
+}
+
+TEST_F(PortListTest, FailureKeepsTheSystemsNumber) {
+  std::vector<std::string> ports;
+  try {
+    ListSerialPortsFrom((RootPath / "missing").string(), "/dev", ports);
+    ADD_FAILURE() << "no failure";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.SystemError(), ENOENT);
+  }
 }
 
 TEST(PortListSystem, ListsNoVirtualOrPseudoTerminals) {

@@ -1,3 +1,5 @@
+// A file of its own: any bit rate needs the kernel's own termios layout
+// (BOTHER), which cannot share a translation unit with <termios.h>.
 #include "serial/LineDriver.h"
 
 #include <asm/termbits.h>
