@@ -1,15 +1,15 @@
-#include "app/WindowTransports.h"
+#include "adapters/SessionTransports.h"
 
 #include "engine/Session.h"
 
-TWindowTransports::TWindowTransports(TSession& session, IWindowMembers& window)
+TSessionTransports::TSessionTransports(TSession& session, IWindowMembers& window)
     : Session(session), SerialLink(BCom, session, window), UdpLink(IdUDPServer1, session) {
   IdUDPServer1.SetDefaultPort(0);
   Session.AttachSerial(&SerialLink);
   Session.AttachUdp(&UdpLink);
 }
 
-TWindowTransports::~TWindowTransports() {
+TSessionTransports::~TSessionTransports() {
   try {
     BCom.Close();
   } catch (const std::exception&) {
@@ -22,14 +22,4 @@ TWindowTransports::~TWindowTransports() {
   }
   Session.AttachSerial(nullptr);
   Session.AttachUdp(nullptr);
-}
-
-std::vector<std::string> TWindowTransports::ListPorts() {
-  std::vector<std::string> ports;
-  try {
-    ListSerialPorts(ports);
-  } catch (const std::exception&) {
-    ports.clear();
-  }
-  return ports;
 }

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "adapters/SerialAdapter.h"
 #include "adapters/UdpAdapter.h"
 #include "serial/BCPort.h"
@@ -11,19 +8,17 @@
 class IWindowMembers;
 class TSession;
 
-// The window's two transports, attached to its session for as long as this
-// lives: the serial port BCom and the UDP endpoint IdUDPServer1.
-class TWindowTransports {
+// A front end's two transports, attached to its session for as long as this
+// lives: the serial port BCom and the UDP endpoint IdUDPServer1. The window
+// and the command line wire their sessions through it. Main thread only.
+class TSessionTransports {
  public:
-  TWindowTransports(TSession& session, IWindowMembers& window);
+  TSessionTransports(TSession& session, IWindowMembers& window);
   // Closes both links first, so that their worker threads have ended before
   // anything they hand events to goes away.
-  ~TWindowTransports();
-  TWindowTransports(const TWindowTransports&) = delete;
-  TWindowTransports& operator=(const TWindowTransports&) = delete;
-
-  // The serial ports present; empty when they cannot be listed.
-  static std::vector<std::string> ListPorts();
+  ~TSessionTransports();
+  TSessionTransports(const TSessionTransports&) = delete;
+  TSessionTransports& operator=(const TSessionTransports&) = delete;
 
   TBComPort BCom;
   TIdUDPServer IdUDPServer1;

@@ -21,12 +21,13 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/PortTool.h"
+#include "adapters/SessionTransports.h"
 #include "app/Settings.h"
-#include "app/WindowTransports.h"
 #include "engine/ProgressText.h"
 #include "platform/ErrorReport.h"
 #include "platform/MainThread.h"
+#include "platform/Process.h"
+#include "serial/PortList.h"
 
 namespace {
 
@@ -60,6 +61,17 @@ std::string CurrentDirectory() {
 const char kPortToolName[] = "/LinkPortCfg.exe";
 const char kPortToolFixedArgument[] = "54321";
 
+// The serial ports present; none when they cannot be listed.
+std::vector<std::string> PresentPorts() {
+  std::vector<std::string> ports;
+  try {
+    ListSerialPorts(ports);
+  } catch (const std::exception&) {
+    ports.clear();
+  }
+  return ports;
+}
+
 }  // namespace
 
 TForm1::TForm1(const TFormOptions& options)
@@ -69,7 +81,7 @@ TForm1::TForm1(const TFormOptions& options)
       StartDir_(options.StartDir),
       Ports_(options.Ports) {
   CreateControls();
-  Transports = std::make_unique<TWindowTransports>(Session, *this);
+  Transports = std::make_unique<TSessionTransports>(Session, *this);
   WireEvents();
   PlugIntoEventLoop();
   FormCreate();
@@ -148,7 +160,7 @@ void TForm1::InitMainForm() {
 
 void TForm1::FillPortList() {
   cbComN->clear();
-  for (const std::string& port : Ports_.empty() ? Transports->ListPorts() : Ports_)
+  for (const std::string& port : Ports_.empty() ? PresentPorts() : Ports_)
     cbComN->addItem(ToQt(port));
 }
 
@@ -431,7 +443,7 @@ void TForm1::ButVportClick() {
     MessageBox(TMessageKind::Warning, "Невозможно найти файл:\r" + tool + " ");
     return;
   }
-  StartDetached(tool,
+  platform::StartDetached(tool,
                 {Text(TTextControl::EditIP), FromQt(EditPort->text()), kPortToolFixedArgument});
 }
 

@@ -25,7 +25,7 @@ class QRadioButton;
 class QTimer;
 class QToolButton;
 class TSplitterBar;
-class TWindowTransports;
+class TSessionTransports;
 
 // Where the window finds its settings file and the port tool, and the ports
 // it lists. Empty fields take the program's own: the settings file beside the
@@ -164,7 +164,7 @@ class TForm1 : public QWidget, public IWindowMembers {
   std::string IniPath_;
   std::string StartDir_;
   std::vector<std::string> Ports_;
-  std::unique_ptr<TWindowTransports> Transports;
+  std::unique_ptr<TSessionTransports> Transports;
   // Set once the current ending has been reported; cleared when the session
   // shows no ending again (Connect and Start reset it).
   bool RunEndReported = false;

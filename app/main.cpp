@@ -10,7 +10,7 @@
 #include "app/Application.h"
 #include "app/Form1.h"
 #include "platform/MainThread.h"
-#include "tools/SignalWatcher.h"
+#include "platform/SignalWatcher.h"
 
 namespace {
 

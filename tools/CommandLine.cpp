@@ -75,6 +75,13 @@ bool AsksForHelp(const std::vector<std::string>& args) {
                      [](const std::string& word) { return word == "--help" || word == "-h"; });
 }
 
+bool ShowHelpIfAsked(const TCommandText& command, const std::vector<std::string>& args,
+                     std::ostream& out) {
+  if (!AsksForHelp(args)) return false;
+  out << command.Usage;
+  return true;
+}
+
 int UsageError(const TCommandText& command, const std::string& error, std::ostream& err) {
   const std::string program = *command.Name ? std::string("veq ") + command.Name : "veq";
   err << program << ": " << error << "\nСправка: " << program << " --help\n";

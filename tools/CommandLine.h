@@ -47,6 +47,11 @@ struct TCommandText {
 // that help comes whatever else the line holds.
 bool AsksForHelp(const std::vector<std::string>& args);
 
+// Every command's first step: when the words ask for help, prints the
+// command's help to out and returns true (the command then ends with 0).
+bool ShowHelpIfAsked(const TCommandText& command, const std::vector<std::string>& args,
+                     std::ostream& out);
+
 // "veq NAME: ERROR" and where the help is, on two lines; returns the usage
 // error status 2. The help itself is left out: a script's log should show
 // the mistake, not bury it.

@@ -10,7 +10,7 @@
 #include "platform/ErrorReport.h"
 #include "platform/MainThread.h"
 #include "tools/CommandLine.h"
-#include "tools/SignalWatcher.h"
+#include "platform/SignalWatcher.h"
 
 const TCommandText kFlashCommand = {
     "flash",
@@ -137,10 +137,7 @@ std::string ParseFlashOptions(const std::vector<std::string>& args, const char* 
 }
 
 int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (AsksForHelp(args)) {
-    out << kFlashCommand.Usage;
-    return 0;
-  }
+  if (ShowHelpIfAsked(kFlashCommand, args, out)) return 0;
   TFlashOptions options;
   if (const std::string error = ParseFlashOptions(args, std::getenv(kTimeDivisorVariable), options);
       !error.empty()) {

@@ -1,7 +1,5 @@
 #include "tools/FlashRun.h"
 
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,14 +7,14 @@
 #include <cerrno>
 #include <ostream>
 
-#include "adapters/SerialAdapter.h"
-#include "adapters/UdpAdapter.h"
+#include "adapters/SessionTransports.h"
 #include "engine/DisplayText.h"
+#include "platform/Descriptor.h"
 #include "platform/MainThread.h"
-#include "serial/BCPort.h"
+#include "platform/SignalWatcher.h"
+#include "platform/Terminal.h"
+#include "serial/PortList.h"
 #include "tools/ImageDigest.h"
-#include "tools/SignalWatcher.h"
-#include "udp/IdUDPServer.h"
 
 namespace {
 
@@ -27,12 +25,8 @@ constexpr int kProgressPeriodMs = 100;
 constexpr int kLogFlushPeriodMs = 50;
 // How often the terminal question looks for a signal or a hand-over.
 constexpr int kQuestionPollMs = 50;
-
-int TerminalColumns(int fd) {
-  winsize size{};
-  if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
-}
+// The width of a progress line when the terminal does not tell its own.
+constexpr int kDefaultColumns = 80;
 
 bool SaysYes(std::string answer) {
   answer.erase(std::remove_if(answer.begin(), answer.end(),
@@ -75,21 +69,14 @@ TFlashRun::TFlashRun(const TFlashOptions& options, TImageScan scan, const TSigna
       Err(err),
       Window(out, err),
       Session(Window),
-      Port(std::make_unique<TBComPort>()),
-      Udp(std::make_unique<TIdUDPServer>()),
+      Links(std::make_unique<TSessionTransports>(Session, Window)),
       Scan(std::move(scan)) {
-  SerialLink = std::make_unique<TSerialAdapter>(*Port, Session, Window);
-  UdpLink = std::make_unique<TUdpAdapter>(*Udp, Session);
-  Session.AttachSerial(SerialLink.get());
-  Session.AttachUdp(UdpLink.get());
   Configure();
 }
 
-TFlashRun::~TFlashRun() {
-  // The links' threads hand their events to the session: end them first.
-  if (Port->IsOpen()) Session.CloseComLink();
-  if (Udp->IsActive()) Session.CloseUdpLink();
-}
+// Out of line, where TSessionTransports is complete; the links close (their
+// threads end) before the session they hand events to goes.
+TFlashRun::~TFlashRun() = default;
 
 // The window's state after its settings were loaded, from the options.
 void TFlashRun::Configure() {
@@ -118,13 +105,13 @@ void TFlashRun::Configure() {
   };
   Window.Confirm = [this](const std::string&) { return AskOnTerminal(); };
   // The log on the same terminal already shows the success line.
-  Window.InformationOnErr = !isatty(STDOUT_FILENO);
+  Window.InformationOnErr = !platform::IsTerminal(STDOUT_FILENO);
   if (Events) {
     EmitProgressEvents();
-  } else if (isatty(STDERR_FILENO)) {
+  } else if (platform::IsTerminal(STDERR_FILENO)) {
     ShowProgressOnTerminal();
   }
-  if (!Events && !isatty(STDOUT_FILENO)) {
+  if (!Events && !platform::IsTerminal(STDOUT_FILENO)) {
     Window.FlushEveryLine = false;
     Loop.AddTimer(kLogFlushPeriodMs, [this] { Window.Flush(); });
   }
@@ -138,11 +125,11 @@ std::ostream& TFlashRun::Report() {
 }
 
 void TFlashRun::ShowProgressOnTerminal() {
-  Live = std::make_unique<TLiveLine>(Err, TerminalColumns(STDERR_FILENO));
+  Live = std::make_unique<TLiveLine>(Err, platform::TerminalColumns(STDERR_FILENO, kDefaultColumns));
   Progress = std::make_unique<TFlashProgress>(*Live);
   Window.OnStatus = [this](const std::string& status) { Progress->SetStatus(status); };
   // Log lines that go elsewhere (a file, a pipe) need not disturb it.
-  const bool logOnTerminal = isatty(STDOUT_FILENO) != 0;
+  const bool logOnTerminal = platform::IsTerminal(STDOUT_FILENO);
   Window.BeforeOutput = [this, logOnTerminal](bool toLog) {
     if (!toLog || logOnTerminal) Live->Hide();
   };
@@ -291,7 +278,7 @@ void TFlashRun::ExplainOpenFailure(const TRunEnd& end) {
 // error; OK is "д", anything else (also end of input) Cancel.
 TMessageResult TFlashRun::AskOnTerminal() {
   if (Options.Yes) return TMessageResult::Ok;
-  if (!isatty(STDIN_FILENO)) {
+  if (!platform::IsTerminal(STDIN_FILENO)) {
     Report() << "veq flash: нет терминала для ответа, ответ — отмена (--yes отвечает OK)\n";
     return TMessageResult::Cancel;
   }
@@ -305,14 +292,16 @@ TMessageResult TFlashRun::AskOnTerminal() {
 std::string TFlashRun::ReadAnswerLine() {
   std::string line;
   while (!Interrupted()) {
-    pollfd in{STDIN_FILENO, POLLIN, 0};
-    if (poll(&in, 1, kQuestionPollMs) <= 0) {
+    const int in[] = {STDIN_FILENO};
+    if (platform::WaitReadable(in, kQuestionPollMs).empty()) {
       platform::CheckSynchronize(0);
       continue;
     }
-    char c = 0;
-    if (read(STDIN_FILENO, &c, 1) != 1 || c == '\n') return line;
-    line += c;
+    int error = 0;
+    const std::optional<std::string> c = platform::ReadSome(STDIN_FILENO, 1, error);
+    // The end of the input, or a failed read, ends the answer as Enter does.
+    if (!c || c->empty() || (*c)[0] == '\n') return line;
+    line += *c;
   }
   Err << '\n';
   return {};

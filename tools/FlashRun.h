@@ -17,10 +17,7 @@
 #include "tools/LineOptions.h"
 #include "tools/ProgressLine.h"
 
-class TBComPort;
-class TIdUDPServer;
-class TSerialAdapter;
-class TUdpAdapter;
+class TSessionTransports;
 class TSignalWatcher;
 
 struct TFlashOptions {
@@ -87,10 +84,7 @@ class TFlashRun {
   std::ostream& Err;
   TConsoleWindow Window;
   TSession Session;
-  std::unique_ptr<TBComPort> Port;
-  std::unique_ptr<TIdUDPServer> Udp;
-  std::unique_ptr<TSerialAdapter> SerialLink;
-  std::unique_ptr<TUdpAdapter> UdpLink;
+  std::unique_ptr<TSessionTransports> Links;
   TMainLoop Loop;
   TMainLoop::TimerId Timer1 = 0;
   TImageScan Scan;

@@ -74,10 +74,7 @@ void PrintSections(const TImageScan& scan, std::ostream& out) {
 }  // namespace
 
 int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (AsksForHelp(args)) {
-    out << kInfoCommand.Usage;
-    return 0;
-  }
+  if (ShowHelpIfAsked(kInfoCommand, args, out)) return 0;
   const TParsedArgs parsed = ParseArgs(args, {{}, {"--all"}});
   std::string error = parsed.Error;
   if (error.empty() && parsed.Operands.size() != 1)

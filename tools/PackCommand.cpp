@@ -1,13 +1,11 @@
 #include "tools/PackCommand.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <ostream>
 
 #include "engine/FirmwareImage.h"
-#include "tools/AtomicFile.h"
+#include "platform/Files.h"
 
 const TCommandText kPackCommand = {
     "pack",
@@ -93,19 +91,12 @@ std::optional<TPackRequest> ReadRequest(const TParsedArgs& args, std::string& er
   return request;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) return std::nullopt;
-  return bytes;
-}
-
 // The image in memory, or an error text in `error` (exit status 1).
 std::optional<std::string> BuildImage(const TPackRequest& request, std::string& error) {
   std::string image;
   for (const std::string& path : request.Sections) {
-    const auto data = ReadWholeFile(path);
+    int readError = 0;
+    const auto data = platform::ReadWholeFile(path, readError);
     if (!data) {
       error = "не удалось прочитать файл раздела «" + path + "»";
       return std::nullopt;
@@ -130,17 +121,14 @@ std::optional<std::string> BuildImage(const TPackRequest& request, std::string& 
 }  // namespace
 
 int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (AsksForHelp(args)) {
-    out << kPackCommand.Usage;
-    return 0;
-  }
+  if (ShowHelpIfAsked(kPackCommand, args, out)) return 0;
   const TParsedArgs parsed =
       ParseArgs(args, {{"-o", "--board", "--variant", "--version", "--block-size"}, {}});
   std::string error = parsed.Error;
   const auto request = error.empty() ? ReadRequest(parsed, error) : std::nullopt;
   if (!request) return UsageError(kPackCommand, error, err);
   const auto image = BuildImage(*request, error);
-  if (image && !WriteFileAtomically(request->Out, *image))
+  if (image && platform::ReplaceFileAtomically(request->Out, *image) != 0)
     error = "не удалось записать «" + request->Out + "»";
   if (!image || !error.empty()) {
     err << "veq pack: " << error << '\n';

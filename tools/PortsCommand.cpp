@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "serial/BCPort.h"
+#include "serial/PortList.h"
 
 const TCommandText kPortsCommand = {
     "ports",
@@ -12,10 +12,7 @@ const TCommandText kPortsCommand = {
     "Код выхода: 0, 2 ошибка в командной строке.\n"};
 
 int RunPortsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (AsksForHelp(args)) {
-    out << kPortsCommand.Usage;
-    return 0;
-  }
+  if (ShowHelpIfAsked(kPortsCommand, args, out)) return 0;
   const TParsedArgs parsed = ParseArgs(args, {});
   if (!parsed.Error.empty()) return UsageError(kPortsCommand, parsed.Error, err);
   if (!parsed.Operands.empty())

@@ -4,10 +4,10 @@
 #include <ostream>
 
 #include "engine/FirmwareImage.h"
+#include "platform/Files.h"
+#include "platform/SignalWatcher.h"
 #include "serial/uRSbcom.h"
-#include "tools/AtomicFile.h"
 #include "tools/LineOptions.h"
-#include "tools/SignalWatcher.h"
 #include "tools/SimRunner.h"
 
 const TCommandText kSimCommand = {
@@ -152,10 +152,7 @@ std::unique_ptr<ISimLink> OpenLink(const TSimOptions& options) {
 }  // namespace
 
 int RunSimCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (AsksForHelp(args)) {
-    out << kSimCommand.Usage;
-    return 0;
-  }
+  if (ShowHelpIfAsked(kSimCommand, args, out)) return 0;
   const TParsedArgs parsed = ParseArgs(
       args, {{"--port", "--udp", "--id", "--out", "--wrong-at", "--err-at", "--silent-at",
               "--delay-ms", "--boot-after-ms", "--baud", "--data-bits", "--parity", "--stop-bits"},
@@ -178,7 +175,7 @@ int RunSimCommand(const std::vector<std::string>& args, std::ostream& out, std::
   TSignalWatcher watcher({SIGINT, SIGTERM}, [&sim](int) { sim->RequestStop(); });
   sim->Run();
 
-  if (!options.Out.empty() && !WriteFileAtomically(options.Out, sim->AcceptedImage())) {
+  if (!options.Out.empty() && platform::ReplaceFileAtomically(options.Out, sim->AcceptedImage()) != 0) {
     err << "veq sim: не удалось записать «" << options.Out << "»\n";
     return 1;
   }

@@ -26,7 +26,8 @@ class ISimLink {
 };
 
 // A new pseudo-terminal; the programmer opens its other side by path. All
-// three throw std::runtime_error with the reason when the link cannot be made.
+// three throw std::runtime_error (std::system_error for a failed system call)
+// with the reason when the link cannot be made.
 std::unique_ptr<ISimLink> OpenPtyLink();
 std::unique_ptr<ISimLink> OpenSerialLink(const std::string& device,
                                          const line_driver::TLineSetting& line);

@@ -1,12 +1,8 @@
 #include "tools/SimRunner.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <array>
 #include <cstdio>
-#include <stdexcept>
 
 namespace {
 
@@ -50,22 +46,22 @@ TSimRunner::TSimRunner(std::unique_ptr<ISimLink> link, TDeviceModel::TSettings s
     : Link(std::move(link)),
       Model(std::move(settings)),
       LastPhase(Model.Phase()),
-      PowerOnAt(std::chrono::steady_clock::now()) {
-  int wake[2];
-  if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe2 failed");
-  WakeRead = wake[0];
-  WakeWrite = wake[1];
-}
+      PowerOnAt(std::chrono::steady_clock::now()) {}
 
 TSimRunner::~TSimRunner() {
   Stop();
-  close(WakeRead);
-  close(WakeWrite);
 }
 
 int64_t TSimRunner::NowMs() const {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               PowerOnAt)
+  return std::chrono::floor<std::chrono::milliseconds>(std::chrono::steady_clock::now() - PowerOnAt)
+      .count();
+}
+
+// A delivery is stamped with the next whole millisecond: stamped with the
+// last one, an answer due so many milliseconds later could leave up to a
+// millisecond before its time.
+int64_t TSimRunner::ArrivalMs() const {
+  return std::chrono::ceil<std::chrono::milliseconds>(std::chrono::steady_clock::now() - PowerOnAt)
       .count();
 }
 
@@ -79,8 +75,7 @@ void TSimRunner::Start() {
 
 void TSimRunner::RequestStop() {
   StopRequested = true;
-  const char wake = 1;
-  [[maybe_unused]] const ssize_t n = write(WakeWrite, &wake, 1);
+  Wake.Signal();
 }
 
 void TSimRunner::Stop() {
@@ -91,9 +86,9 @@ void TSimRunner::Stop() {
 void TSimRunner::Run() {
   const int runsAtStart = RunsEnded_;
   while (!StopRequested && !(Once && RunsEnded_ > runsAtStart)) {
-    pollfd fds[2] = {{Link->Fd(), POLLIN, 0}, {WakeRead, POLLIN, 0}};
-    const int ready = poll(fds, 2, PollTimeoutMs());
-    if (ready > 0 && (fds[0].revents & (POLLIN | POLLERR)) != 0) Receive();
+    const std::array<int, 2> fds{Link->Fd(), Wake.Fd()};
+    const std::vector<size_t> ready = platform::WaitReadable(fds, PollTimeoutMs());
+    if (!ready.empty() && ready.front() == 0) Receive();
     Model.Advance(NowMs());
     NotePhase();
     SendDueAnswers();
@@ -115,7 +110,7 @@ void TSimRunner::Receive() {
   }
   if (bytes.empty()) return;
   Log("<< " + EscapeForLog(bytes));
-  for (TDeviceModel::TAnswer& answer : Model.Receive(bytes, NowMs())) {
+  for (TDeviceModel::TAnswer& answer : Model.Receive(bytes, ArrivalMs())) {
     // Answers come in the order they are due, except that a later delivery
     // cannot overtake an earlier one's answers.
     const auto at = std::upper_bound(

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/Descriptor.h"
 #include "tools/SimLink.h"
 #include "tools/devicemodel/DeviceModel.h"
 
@@ -18,6 +19,7 @@
 class TSimRunner {
  public:
   // Throws std::invalid_argument for settings the model refuses.
+  // std::system_error when no wake-up descriptor can be had.
   TSimRunner(std::unique_ptr<ISimLink> link, TDeviceModel::TSettings settings);
   ~TSimRunner();
   TSimRunner(const TSimRunner&) = delete;
@@ -50,6 +52,7 @@ class TSimRunner {
 
  private:
   int64_t NowMs() const;
+  int64_t ArrivalMs() const;
   void Log(const std::string& line);
   void Receive();
   void SendDueAnswers();
@@ -62,8 +65,7 @@ class TSimRunner {
   TDeviceModel::TPhase LastPhase;
   std::chrono::steady_clock::time_point PowerOnAt;
   std::deque<TDeviceModel::TAnswer> Pending;
-  int WakeRead = -1;
-  int WakeWrite = -1;
+  platform::TWakeSignal Wake;
   std::atomic<bool> StopRequested{false};
   std::atomic<int> RunsEnded_{0};
   std::thread Server;
