@@ -83,6 +83,14 @@ void TConsoleWindow::Sleep(int milliseconds) {
 
 std::string CaptionForTerminal(const std::string& caption) {
   std::string text = caption;
-  std::replace(text.begin(), text.end(), '\r', '\n');
+  for (char& c : text) {
+    // Other control bytes (an image's board name may hold zero bytes) would
+    // garble the terminal; UTF-8 bytes are all above them.
+    if (c == '\r') {
+      c = '\n';
+    } else if ((static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7F) {
+      c = '.';
+    }
+  }
   return text;
 }

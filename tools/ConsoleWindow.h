@@ -84,5 +84,6 @@ class TConsoleWindow : public IWindowMembers {
   bool TimerEnabled = true;
 };
 
-// A caption as a terminal shows it: the window's "\r" line breaks become "\n".
+// A caption as a terminal shows it: the window's "\r" line breaks become
+// "\n", and any other control byte a dot.
 std::string CaptionForTerminal(const std::string& caption);

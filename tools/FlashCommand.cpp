@@ -1,16 +1,15 @@
 #include "tools/FlashCommand.h"
 
-#include <algorithm>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <ostream>
 
 #include "engine/ImageScan.h"
 #include "platform/ErrorReport.h"
 #include "platform/MainThread.h"
-#include "tools/CommandLine.h"
 #include "platform/SignalWatcher.h"
+#include "tools/CommandLine.h"
+#include "tools/ImageVerdict.h"
 
 const TCommandText kFlashCommand = {
     "flash",
@@ -87,24 +86,6 @@ std::string ReadConnectTimeout(const TParsedArgs& args, TFlashOptions& options) 
   }
   options.ConnectTimeoutMs = seconds == 0 ? 0 : std::max(1, static_cast<int>(seconds * 1000));
   return {};
-}
-
-// An image that a run would not write to its successful end is refused
-// before anything is sent to the device.
-std::string ImageProblem(const TImageScan& scan, const std::string& path) {
-  std::error_code error;
-  if (!scan.Opened && std::filesystem::exists(path, error) &&
-      !std::filesystem::is_regular_file(path, error)) {
-    return "«" + path + "» — не файл образа (каталог, канал или устройство)";
-  }
-  if (!scan.Opened) return "не удаётся открыть образ «" + path + "»";
-  if (scan.Ok()) return {};
-  const auto bad = std::find_if(scan.Sections.begin(), scan.Sections.end(), [](const auto& s) {
-    return s.Status != TSectionStatus::Ok && s.Status != TSectionStatus::EndMarker;
-  });
-  const size_t index = bad == scan.Sections.end() ? scan.Sections.size() : bad->Index;
-  return "образ «" + path + "» не будет записан до конца: раздел " + std::to_string(index) +
-         " не проходит проверку (подробно: veq info --all)";
 }
 
 }  // namespace

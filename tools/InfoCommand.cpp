@@ -7,6 +7,7 @@
 #include "engine/ImageScan.h"
 #include "engine/Session.h"
 #include "tools/ConsoleWindow.h"
+#include "tools/ImageVerdict.h"
 
 const TCommandText kInfoCommand = {
     "info",
@@ -28,32 +29,6 @@ std::string PrintableId(const std::string& fileId) {
   return BytesToDisplayText(bytes);
 }
 
-std::string StatusText(const TSectionReport& section) {
-  const SectionHeader& h = section.Header;
-  switch (section.Status) {
-    case TSectionStatus::Ok:
-      return "OK";
-    case TSectionStatus::Mismatch:
-      return "КОНТРОЛЬНАЯ СУММА НЕ СОВПАДАЕТ";
-    case TSectionStatus::EndMarker:
-      return "КОНЕЧНЫЙ МАРКЕР";
-    case TSectionStatus::BadEndMarker:
-      return "КОНЕЧНЫЙ МАРКЕР С НЕНУЛЕВЫМИ СЧЁТЧИКАМИ (запись не завершилась бы чисто)";
-    case TSectionStatus::ZeroCount:
-      return "НОЛЬ БЛОКОВ БЕЗ КОНЕЧНОГО МАРКЕРА (запись остановилась бы здесь без успеха)";
-    case TSectionStatus::BlockTooLarge:
-      return "СЛИШКОМ БОЛЬШОЙ БЛОК (больше 2048 байт)";
-    case TSectionStatus::TruncatedHeader:
-      return "ЗАГОЛОВОК ОБРЕЗАН (" + std::to_string(section.BytesPresent) + " из 21 байта)";
-    case TSectionStatus::TruncatedData:
-      return "ДАННЫЕ ОБРЕЗАНЫ (" + std::to_string(section.BytesPresent) + " из " +
-             std::to_string(h.DataLength()) + " байт)";
-    case TSectionStatus::MissingEndMarker:
-      return "НЕТ КОНЕЧНОГО МАРКЕРА (файл кончается здесь)";
-  }
-  return {};
-}
-
 void PrintSections(const TImageScan& scan, std::ostream& out) {
   for (const TSectionReport& section : scan.Sections) {
     out << "раздел " << section.Index;
@@ -61,7 +36,7 @@ void PrintSections(const TImageScan& scan, std::ostream& out) {
       out << "  " << PrintableId(section.Header.FileId) << "  " << section.Header.BlockCount << "x"
           << section.Header.BlockSize;
     }
-    out << "  " << StatusText(section) << '\n';
+    out << "  " << SectionStatusText(section) << '\n';
   }
   if (scan.Ok()) {
     out << "итог: OK (разделов: " << scan.Sections.size() << ", блоков: " << scan.DataBlocks

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -16,6 +17,8 @@
 
 #include "tests/support/TempDir.h"
 #include "tests/tools/ChildProcess.h"
+#include "tests/tools/CommandRun.h"
+#include "tools/InfoCommand.h"
 #include "tools/PackCommand.h"
 
 namespace {
@@ -410,12 +413,25 @@ TEST_F(FlashEndToEnd, UsageAndImageErrorsExitTwoBeforeAnythingIsSent) {
     EXPECT_NE(refused.Err.find("не файл образа"), std::string::npos) << refused.Err;
   }
 
+  // A refused image is worded as veq info --all judges it; an all-zero 2 GB
+  // file (sparse: it takes no room) included.
   std::string damaged = ReadFile(image);
   damaged[21 + 100] ^= 1;
-  const TFlash bad = Flash(Dir.Write("bad.vqf", damaged), {"--udp", "127.0.0.1"});
-  EXPECT_EQ(bad.Status, 2);
-  EXPECT_NE(bad.Err.find("раздел 0 не проходит проверку"), std::string::npos) << bad.Err;
-  EXPECT_EQ(bad.Out, "") << "no link was opened";
+  const std::string zeros = Dir.Write("zeros.vqf", "");
+  std::filesystem::resize_file(zeros, 2ull << 30);
+  const std::pair<std::string, std::string> refusals[] = {
+      {Dir.Write("bad.vqf", damaged), "КОНТРОЛЬНАЯ СУММА НЕ СОВПАДАЕТ"},
+      {zeros, "НОЛЬ БЛОКОВ БЕЗ КОНЕЧНОГО МАРКЕРА"},
+  };
+  for (const auto& [refused, verdict] : refusals) {
+    const TFlash bad = Flash(refused, {"--udp", "127.0.0.1"});
+    EXPECT_EQ(bad.Status, 2);
+    EXPECT_EQ(bad.Out, "") << "no link was opened";
+    EXPECT_NE(bad.Err.find("раздел 0 — " + verdict), std::string::npos) << bad.Err;
+    const TCommandRun info = RunCommand(RunInfoCommand, {"--all", refused});
+    EXPECT_NE(info.Out.find(verdict), std::string::npos) << info.Out;
+  }
+  EXPECT_EQ(RunCommand(RunInfoCommand, {zeros}).Out.find('\0'), std::string::npos);
 }
 
 // --json: one object a line and nothing else on standard output, the result
