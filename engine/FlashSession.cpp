@@ -1,4 +1,6 @@
 #include <charconv>
+#include <filesystem>
+#include <system_error>
 #include <string>
 
 #include "engine/DeviceDialogue.h"
@@ -30,6 +32,8 @@ const std::string kStatusFailed = " Произошла ошибка";
 const std::string kFileReadFailed = "Файл не найден или нет доступа.";
 const std::string kSuccess = "Успешно. Устройство перезагружается.";
 const std::string kImageUnreadable = "файл образа не читается";
+const std::string kImageCutShort = "Файл образа стал короче во время записи.";
+const std::string kImageCutShortDetail = "файл образа стал короче во время записи";
 
 std::string TimeoutLine() {
   return "Timeout. Устройство не ответило. " + std::to_string(kAnswerTimeLimitMs / 1000) + " сек";
@@ -160,6 +164,10 @@ void TSession::ButStartClick() {
   }
   FileOpen = true;
   RunImage = ScanImage(path);
+  std::error_code error;
+  ImageBytesAtStart = std::filesystem::file_size(path, error);
+  if (error) ImageBytesAtStart = 0;
+  ImageBytesRead = 0;
   SentSection = 0;
   SentBlock = 0;
   RunEnd = {};
@@ -287,10 +295,7 @@ void TSession::BlockStep() {
 
 // False when the session has ended and nothing is to be sent.
 bool TSession::ReadHeader() {
-  if (!ReadFileBlock(kSectionHeaderSize, true)) {
-    EndRun(TRunOutcome::ImageFault, kImageUnreadable);
-    return false;
-  }
+  if (!ReadFileBlock(kSectionHeaderSize, true)) return false;
   CurrentHeader = ParseSectionHeader(
       {reinterpret_cast<const char*>(TxBuffer.data()), kSectionHeaderSize});
   BlockSize = kSectionHeaderSize;
@@ -320,10 +325,7 @@ bool TSession::ReadBlock() {
       return false;
     }
   }
-  if (!ReadFileBlock(BlockSize, true)) {
-    EndRun(TRunOutcome::ImageFault, kImageUnreadable);
-    return false;
-  }
+  if (!ReadFileBlock(BlockSize, true)) return false;
   Window.SetLabProgCaption(" Запись...");
   return true;
 }
@@ -454,6 +456,13 @@ void TSession::DropOverflowingRxBuffer() {
 
 // --- Image file and section headers ---
 
+bool TSession::FailImageRead(const std::string& logLine, const std::string& detail) {
+  Window.MemoLogAppend(logLine);
+  CloseFirmwareFile();
+  EndRun(TRunOutcome::ImageFault, detail);
+  return false;
+}
+
 bool TSession::ReadFileBlock(int32_t count, bool read) {
   if (!read) {
     BlockCount = CurrentHeader.BlockCount;
@@ -464,10 +473,15 @@ bool TSession::ReadFileBlock(int32_t count, bool read) {
   }
   // Callers refuse larger blocks first; the bound only protects TxBuffer.
   const int32_t length = std::min<int32_t>(count, kMaxBlockSize);
-  if (length > 0 && !(FileOpen && FirmwareFile->Read(TxBuffer.data(), length))) {
-    Window.MemoLogAppend(kFileReadFailed);
-    CloseFirmwareFile();
-    return false;
+  size_t present = 0;
+  if (length > 0 && !(FileOpen && FirmwareFile->Read(TxBuffer.data(), length, &present))) {
+    return FailImageRead(kFileReadFailed, kImageUnreadable);
+  }
+  ImageBytesRead += present;
+  // Past the end of the image as it was at Start, bytes read as zeros; short
+  // of it, the zeros would stand in for data the image had.
+  if (present < static_cast<size_t>(length) && ImageBytesRead < ImageBytesAtStart) {
+    return FailImageRead(kImageCutShort, kImageCutShortDetail);
   }
   DebugLog("Считано " + std::to_string(count) +
            " байт. Запись блока N=" + std::to_string(BlockIndex) + " ");

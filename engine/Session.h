@@ -127,7 +127,10 @@ class TSession {
  private:
   friend class TSessionProbe;  // the tests' view of the state below
 
+  // With read, false once the run has ended over the image (unreadable, or
+  // cut short under the run).
   bool ReadFileBlock(int32_t count, bool read);
+  bool FailImageRead(const std::string& logLine, const std::string& detail);
   bool CheckSectionHeader();
   int32_t GetVer(const std::string& text);
 
@@ -198,6 +201,10 @@ class TSession {
   int32_t SentBlock = 0;
   // The image of the writing run, walked at Start for the progress view.
   TImageScan RunImage;
+  // The image file's length at Start, and how far the run has read into it:
+  // a file that ends before that length has been cut short under the run.
+  uint64_t ImageBytesAtStart = 0;
+  uint64_t ImageBytesRead = 0;
   TRunEnd RunEnd;
   uint32_t SearchLimitMs = 0;
   uint32_t SearchTime = 0;  // ms of ticks since Connect, while not ready

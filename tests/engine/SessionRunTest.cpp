@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "engine/Session.h"
 #include "engine/uStrBinHex.h"
@@ -187,6 +188,27 @@ TEST_F(FlashRun, ImageThatEndsEarlyIsPaddedWithZeros) {
   EXPECT_EQ(RunLog(), (TLines{"Начало записи...", "Стирание MCU Flash...", "Запись заголовка",
                               "Запись блока 1/3", "Запись блока 2/3", "Запись блока 3/3",
                               "Стирание Flash...", "Запись заголовка"}));
+}
+
+// Zeros stand only for bytes past the end the image had at Start: a file cut
+// short under the run ends it, and nothing of the missing part is sent.
+TEST_F(FlashRun, ImageCutShortDuringTheRunEndsIt) {
+  const std::string image = MakeSection("VEQKUFX01106", 2048, Pattern(64 * 2048, 5), 1) + EndMarker();
+  Ready(image);
+  SetAnswerDelay(1000);
+  bench.Start();
+  ASSERT_GE(bench.TickUntil([&] { return Probe(session).BlockIndex == 3; }, 100), 0);
+  std::filesystem::resize_file(window.Text(TTextControl::EditFileName), 40000);
+  ASSERT_TRUE(bench.RunUntilIdle());
+  const TRunEnd& end = session.LastRunEnd();
+  EXPECT_EQ(end.Outcome, TRunOutcome::ImageFault);
+  EXPECT_EQ(end.Detail, "файл образа стал короче во время записи");
+  EXPECT_EQ(RunLog().back(), "Файл образа стал короче во время записи.");
+  // What was sent is the image's own bytes (what the reader had already
+  // buffered included), and the run stopped before its end.
+  EXPECT_LT(end.Block, 64);
+  EXPECT_EQ(RunWrites().back(), image.substr(21 + (end.Block - 1) * 2048, 2048));
+  EXPECT_EQ(bench.Device.AcceptedImage(), "");
 }
 
 TEST_F(FlashRun, DebugModeTracesReadsAndCounts) {
