@@ -30,17 +30,20 @@ const TCommandText kSimCommand = {
     "  --err-at K            ответить ERR на блок данных K\n"
     "  --silent-at K         молчать начиная с блока данных K\n"
     "  --noise               окружать каждый ответ байтами, не образующими ответа\n"
+    "  --noise-at K          окружить такими байтами только ответ на блок K\n"
+    "  --split-at K          послать ответ на блок K двумя посылками с паузой 10 мс\n"
+    "  --gone-at K           исчезнуть на блоке K: не ответить и закрыть свой конец\n"
+    "                        линии (псевдотерминал или порт: обрыв линии; UDP:\n"
+    "                        сокет закрыт) и выйти\n"
+    "  --count-headers       K считает и заголовки разделов с маркером конца, по\n"
+    "                        порядку прихода (заголовок раздела 0 — блок 1)\n"
     "  --delay-ms N          посылать каждый ответ на N мс позже\n"
     "  --boot-after-ms N     N мс после старта ничего не слышать\n"
     "  --once                выйти по окончании первого сеанса записи\n"
-    "Код выхода: 0 остановлен (сигналом или --once), 1 --out не записан,\n"
+    "Код выхода: 0 остановлен (сигналом, --once или --gone-at), 1 --out не записан,\n"
     "2 ошибка в командной строке, 3 линию не удалось открыть.\n"};
 
 namespace {
-
-// Surrounds answers: line ends and a byte that is no text, but no capital
-// letter, so that it can neither form nor complete an answer.
-const char* const kNoise = "\r\n.\x01";
 
 constexpr int64_t kMaxMs = 24LL * 3600 * 1000;
 // Sections of up to 65535 blocks, and as many sections.
@@ -61,17 +64,25 @@ std::string ReadFault(const TParsedArgs& args, TDeviceModel::TSettings& model) {
   const std::pair<const char*, TDeviceModel::TFault> knobs[] = {
       {"--wrong-at", TDeviceModel::TFault::Wrong},
       {"--err-at", TDeviceModel::TFault::Err},
-      {"--silent-at", TDeviceModel::TFault::Silent}};
+      {"--silent-at", TDeviceModel::TFault::Silent},
+      {"--noise-at", TDeviceModel::TFault::Noise},
+      {"--split-at", TDeviceModel::TFault::Split},
+      {"--gone-at", TDeviceModel::TFault::Gone}};
+  model.FaultCountsHeaders = args.Has("--count-headers");
   for (const auto& [option, fault] : knobs) {
     if (!args.Has(option)) continue;
-    if (model.Fault != TDeviceModel::TFault::None)
-      return "можно только один из --wrong-at, --err-at, --silent-at";
+    if (model.Fault != TDeviceModel::TFault::None) {
+      return "можно только один из --wrong-at, --err-at, --silent-at, --noise-at, --split-at, "
+             "--gone-at";
+    }
     const std::string text = args.Value(option);
     const auto block = ParseNumber(text, 1, kMaxBlockNumber);
     if (!block) return std::string(option) + " «" + text + "»: нужен номер блока от 1";
     model.Fault = fault;
     model.FaultBlock = static_cast<int>(*block);
   }
+  if (model.FaultCountsHeaders && model.Fault == TDeviceModel::TFault::None)
+    return "--count-headers бывает только с номером блока сбоя (--wrong-at и другие)";
   return {};
 }
 
@@ -133,7 +144,7 @@ std::string ReadOptions(const TParsedArgs& args, TSimOptions& options) {
   options.Model.Identity = args.Value("--id", options.Model.Identity);
   if (options.Model.Identity.size() != kFileIdSize)
     return "--id «" + options.Model.Identity + "»: нужно ровно 12 байт";
-  if (args.Has("--noise")) options.Model.Noise = kNoise;
+  if (args.Has("--noise")) options.Model.Noise = TDeviceModel::kNoiseBytes;
   for (const std::string& error :
        {ReadLink(args, options), ReadFault(args, options.Model),
         ReadMilliseconds(args, "--delay-ms", options.Model.AnswerDelayMs),
@@ -155,8 +166,9 @@ int RunSimCommand(const std::vector<std::string>& args, std::ostream& out, std::
   if (ShowHelpIfAsked(kSimCommand, args, out)) return 0;
   const TParsedArgs parsed = ParseArgs(
       args, {{"--port", "--udp", "--id", "--out", "--wrong-at", "--err-at", "--silent-at",
-              "--delay-ms", "--boot-after-ms", "--baud", "--data-bits", "--parity", "--stop-bits"},
-             {"--pty", "--noise", "--once"}});
+              "--noise-at", "--split-at", "--gone-at", "--delay-ms", "--boot-after-ms", "--baud",
+              "--data-bits", "--parity", "--stop-bits"},
+             {"--pty", "--noise", "--once", "--count-headers"}});
   TSimOptions options;
   const std::string error = parsed.Error.empty() ? ReadOptions(parsed, options) : parsed.Error;
   if (!error.empty()) return UsageError(kSimCommand, error, err);

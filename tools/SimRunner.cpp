@@ -45,6 +45,7 @@ std::string EscapeForLog(const std::string& bytes, size_t limit) {
 TSimRunner::TSimRunner(std::unique_ptr<ISimLink> link, TDeviceModel::TSettings settings)
     : Link(std::move(link)),
       Model(std::move(settings)),
+      Where_(Link->Where()),
       LastPhase(Model.Phase()),
       PowerOnAt(std::chrono::steady_clock::now()) {}
 
@@ -85,10 +86,11 @@ void TSimRunner::Stop() {
 
 void TSimRunner::Run() {
   const int runsAtStart = RunsEnded_;
-  while (!StopRequested && !(Once && RunsEnded_ > runsAtStart)) {
+  while (Link && !StopRequested && !(Once && RunsEnded_ > runsAtStart)) {
     const std::array<int, 2> fds{Link->Fd(), Wake.Fd()};
     const std::vector<size_t> ready = platform::WaitReadable(fds, PollTimeoutMs());
     if (!ready.empty() && ready.front() == 0) Receive();
+    if (!Link) break;
     Model.Advance(NowMs());
     NotePhase();
     SendDueAnswers();
@@ -119,6 +121,19 @@ void TSimRunner::Receive() {
     Pending.insert(at, std::move(answer));
   }
   NotePhase();
+  NoteFault();
+}
+
+void TSimRunner::NoteFault() {
+  if (Model.FaultsStruck() == LastFaultsStruck) return;
+  LastFaultsStruck = Model.FaultsStruck();
+  // The line the fault-matrix script takes as the moment of the fault.
+  Log("-- fault strikes");
+  if (!Model.Gone()) return;
+  // Every earlier answer has gone: the programmer waited for it.
+  Pending.clear();
+  Link.reset();
+  Log("-- gone: link closed");
 }
 
 void TSimRunner::SendDueAnswers() {

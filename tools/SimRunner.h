@@ -26,7 +26,7 @@ class TSimRunner {
   TSimRunner& operator=(const TSimRunner&) = delete;
 
   // What `veq flash` is given to reach this board (--port or --udp).
-  std::string Where() const { return Link->Where(); }
+  std::string Where() const { return Where_; }
 
   // Stop serving after the first programming run has ended, that is when
   // the board returns to its boot state after a run (the end command).
@@ -35,7 +35,8 @@ class TSimRunner {
   // the serving thread.
   std::function<void(const std::string&)> OnLog;
 
-  // Serves until RequestStop() or, with Once, the end of a run.
+  // Serves until RequestStop(), with Once the end of a run, or the model's
+  // Gone fault, which closes the link first (a hung-up line, a closed socket).
   void Run();
   // Run on a thread of its own; Stop() ends it.
   void Start();
@@ -58,11 +59,15 @@ class TSimRunner {
   void SendDueAnswers();
   // Logs a change of the model's phase and counts the runs that end.
   void NotePhase();
+  // Logs where the fault knob strikes; closes the link when the board is gone.
+  void NoteFault();
   int PollTimeoutMs() const;
 
   std::unique_ptr<ISimLink> Link;
   TDeviceModel Model;
+  std::string Where_;
   TDeviceModel::TPhase LastPhase;
+  int LastFaultsStruck = 0;
   std::chrono::steady_clock::time_point PowerOnAt;
   std::deque<TDeviceModel::TAnswer> Pending;
   platform::TWakeSignal Wake;

@@ -223,7 +223,16 @@ TEST(SimCommand, RefusesBadOptionsBeforeOpeningALink) {
       {{"--pty", "--id", "VEQKUFX0110"}, "--id «VEQKUFX0110»: нужно ровно 12 байт"},
       {{"--pty", "--wrong-at", "0"}, "--wrong-at «0»: нужен номер блока от 1"},
       {{"--pty", "--wrong-at", "1", "--err-at", "2"},
-       "можно только один из --wrong-at, --err-at, --silent-at"},
+       "можно только один из --wrong-at, --err-at, --silent-at, --noise-at, --split-at, "
+       "--gone-at"},
+      {{"--pty", "--gone-at", "1", "--split-at", "2"},
+       "можно только один из --wrong-at, --err-at, --silent-at, --noise-at, --split-at, "
+       "--gone-at"},
+      {{"--pty", "--split-at", "x"}, "--split-at «x»: нужен номер блока от 1"},
+      {{"--udp", "127.0.0.1:0", "--gone-at", "0"}, "--gone-at «0»: нужен номер блока от 1"},
+      {{"--pty", "--noise-at", ""}, "--noise-at «»: нужен номер блока от 1"},
+      {{"--pty", "--count-headers"},
+       "--count-headers бывает только с номером блока сбоя (--wrong-at и другие)"},
       {{"--pty", "--delay-ms", "-5"}, "--delay-ms «-5»: нужно число миллисекунд от 0 до 86400000"},
       {{"--pty", "extra"}, "лишний аргумент «extra»"},
   };

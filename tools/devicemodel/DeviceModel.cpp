@@ -43,6 +43,8 @@ void TDeviceModel::PowerOn(int64_t nowMs) {
 
 std::vector<TDeviceModel::TAnswer> TDeviceModel::Receive(std::string_view bytes, int64_t nowMs) {
   ApplyPause(nowMs);
+  if (ReceivedEnds) Received.clear();
+  ReceivedEnds = false;
   Received.append(bytes);
   LastBytesAtMs = nowMs;
   if (!Booted(nowMs)) return {};
@@ -72,7 +74,8 @@ void TDeviceModel::ApplyPause(int64_t nowMs) {
 
 void TDeviceModel::EnterBoot() {
   Phase_ = TPhase::Boot;
-  Silenced = false;
+  Silenced = Gone_;
+  ReceivedEnds = true;
   CommandTail.clear();
   Frame.clear();
 }
@@ -84,6 +87,7 @@ void TDeviceModel::EnterRun() {
   Current = {};
   BlockInSection = 0;
   BlockNumber = 0;
+  FrameNumber = 0;
   Accepted.clear();
 }
 
@@ -130,14 +134,15 @@ void TDeviceModel::HeaderComplete(int64_t nowMs) {
   Current = {std::move(Frame), {}};
   Frame.clear();
   const SectionHeader header = ParseSectionHeader(Current.Header);
+  const bool fault = FaultHere(false);
   if (header.IsEndMarker()) {
+    if (!AnswerFrame(kApp, fault, nowMs)) return;
     Accepted.push_back(std::move(Current));
-    Answer(kApp, nowMs);
     Phase_ = TPhase::Started;
     CommandTail.clear();
     return;
   }
-  Answer(kGet, nowMs);
+  if (!AnswerFrame(kGet, fault, nowMs)) return;
   if (header.DataLength() == 0) {
     Accepted.push_back(std::move(Current));
     return;
@@ -153,29 +158,63 @@ void TDeviceModel::BlockComplete(int64_t nowMs) {
   Frame.clear();
   ++BlockInSection;
   ++BlockNumber;
-  if (BlockNumber == Settings_.FaultBlock) {
-    switch (Settings_.Fault) {
-      case TFault::Wrong:
-      case TFault::Err:
-        Answer(Settings_.Fault == TFault::Wrong ? kWrong : kErr, nowMs);
-        Phase_ = TPhase::Failed;
-        CommandTail.clear();
-        return;
-      case TFault::Silent:
-        Silenced = true;
-        break;
-      case TFault::None:
-        break;
-    }
-  }
+  const bool fault = FaultHere(true);
   if (BlockInSection < BlockCount) {
-    Answer(kGet, nowMs);
+    AnswerFrame(kGet, fault, nowMs);
     return;
   }
+  if (!AnswerFrame(kReady, fault, nowMs)) return;
   Accepted.push_back(std::move(Current));
   Current = {};
   AwaitingHeader = true;
-  Answer(kReady, nowMs);
+}
+
+bool TDeviceModel::FaultHere(bool block) {
+  ++FrameNumber;
+  if (Settings_.Fault == TFault::None) return false;
+  if (Settings_.FaultCountsHeaders) return FrameNumber == Settings_.FaultBlock;
+  return block && BlockNumber == Settings_.FaultBlock;
+}
+
+bool TDeviceModel::AnswerFrame(const std::string& word, bool fault, int64_t nowMs) {
+  if (!fault) {
+    Answer(word, nowMs);
+    return true;
+  }
+  ++FaultsStruck_;
+  switch (Settings_.Fault) {
+    case TFault::Wrong:
+    case TFault::Err:
+      Answer(Settings_.Fault == TFault::Wrong ? kWrong : kErr, nowMs);
+      Phase_ = TPhase::Failed;
+      CommandTail.clear();
+      return false;
+    case TFault::Gone:
+      Gone_ = true;
+      [[fallthrough]];
+    case TFault::Silent:
+      Silenced = true;
+      break;
+    case TFault::Noise:
+      if (!Silenced) {
+        Answers.push_back({kNoiseBytes + Settings_.Noise + word + Settings_.Noise + kNoiseBytes,
+                           nowMs + Settings_.AnswerDelayMs});
+      }
+      return true;
+    case TFault::Split:
+      if (!Silenced) {
+        const std::string& noise = Settings_.Noise;
+        const size_t half = word.size() / 2;
+        const int64_t at = nowMs + Settings_.AnswerDelayMs;
+        Answers.push_back({noise + word.substr(0, half), at});
+        Answers.push_back({word.substr(half) + noise, at + Settings_.SplitGapMs});
+      }
+      return true;
+    case TFault::None:
+      break;
+  }
+  Answer(word, nowMs);
+  return true;
 }
 
 void TDeviceModel::Answer(const std::string& word, int64_t nowMs) {
@@ -185,6 +224,7 @@ void TDeviceModel::Answer(const std::string& word, int64_t nowMs) {
 }
 
 void TDeviceModel::AnswerIdentity(int64_t nowMs) {
+  if (Silenced) return;  // only a board that has gone is silenced in its boot state
   const std::string& id = Settings_.Identity;
   const std::string& noise = Settings_.Noise;
   const int64_t at = nowMs + Settings_.AnswerDelayMs;

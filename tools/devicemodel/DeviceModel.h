@@ -37,8 +37,10 @@
 //     inter-byte time-out has expired.
 //
 // Block numbers: k counts the data blocks of the current run, 1-based, across
-// all its sections (header bytes are not counted). A run begins with "PROG";
-// the fault knobs below act on this k and so act again in every run.
+// all its sections (header bytes are not counted), or, with FaultCountsHeaders,
+// every header and block of the run in the order they come, the end marker
+// included. A run begins with "PROG"; the fault knobs below act on this k and
+// so act again in every run.
 class TDeviceModel {
  public:
   enum class TFault {
@@ -46,11 +48,19 @@ class TDeviceModel {
     Wrong,   // answer "WRONG" instead of the answer to block k
     Err,     // answer "ERR" instead of the answer to block k
     Silent,  // answer nothing from block k on (until the next boot state)
+    Noise,   // surround the answer to block k with NoiseBytes
+    Split,   // send the answer to block k in two deliveries, SplitGapMs apart
+    Gone,    // answer nothing from block k on, and Gone() tells the link to close
   };
+
+  // Bytes that can neither form nor complete an answer: line ends and a
+  // byte that is no text, but no capital letter.
+  static constexpr const char* kNoiseBytes = "\r\n.\x01";
 
   struct TSettings {
     std::string Identity = "VEQKUFX01105";  // exactly 12 bytes
-    // The identity comes in two deliveries, its second half SplitGapMs later.
+    // The identity comes in two deliveries, its second half SplitGapMs later
+    // (also the gap of the Split fault).
     bool SplitIdentity = false;
     int64_t SplitGapMs = 10;
     // Bytes sent before and after every answer. They must hold no capital
@@ -61,6 +71,7 @@ class TDeviceModel {
     int64_t FrameGapMs = 250;
     TFault Fault = TFault::None;
     int FaultBlock = 0;  // k of the fault
+    bool FaultCountsHeaders = false;  // k counts headers and the end marker too
   };
 
   struct TAnswer {
@@ -100,8 +111,14 @@ class TDeviceModel {
   void Advance(int64_t nowMs);
 
   TPhase Phase() const { return Phase_; }
-  // Every byte ever received, in order, whatever became of it.
+  // The bytes received since the board last entered its boot state, in
+  // order, whatever became of them, and the end command that put it there:
+  // a long-lived board keeps one run's bytes, not every run's.
   const std::string& ReceivedBytes() const { return Received; }
+  // How often the fault knob has struck since power-on.
+  int FaultsStruck() const { return FaultsStruck_; }
+  // The Gone fault has struck: the board has left the wire for good.
+  bool Gone() const { return Gone_; }
   // k of the last complete block of the current run (0 before the first).
   int BlocksReceived() const { return BlockNumber; }
   // The sections of the current run that the board accepted completely
@@ -122,6 +139,11 @@ class TDeviceModel {
   size_t ConsumeFrame(std::string_view bytes, int64_t nowMs);
   void HeaderComplete(int64_t nowMs);
   void BlockComplete(int64_t nowMs);
+  // Counts a complete header or block; true when the fault strikes at it.
+  bool FaultHere(bool block);
+  // Answers a complete header or block, applying the fault if it struck there;
+  // false when the run failed instead.
+  bool AnswerFrame(const std::string& word, bool fault, int64_t nowMs);
 
   void Answer(const std::string& word, int64_t nowMs);
   void AnswerIdentity(int64_t nowMs);
@@ -131,8 +153,11 @@ class TDeviceModel {
   int64_t LastBytesAtMs = 0;
   TPhase Phase_ = TPhase::Boot;
   bool Silenced = false;
+  bool Gone_ = false;
+  int FaultsStruck_ = 0;
 
   std::string Received;
+  bool ReceivedEnds = false;  // the next delivery starts ReceivedBytes anew
   std::string CommandTail;  // the last bytes outside a run, to find commands
   std::string Frame;        // bytes of the header or block being received
   bool AwaitingHeader = true;
@@ -141,6 +166,7 @@ class TDeviceModel {
   int BlockSize = 0;
   int BlockInSection = 0;
   int BlockNumber = 0;
+  int FrameNumber = 0;  // headers and blocks of the run
   std::vector<TSection> Accepted;
 
   std::vector<TAnswer> Answers;  // of the delivery being handled

@@ -229,4 +229,89 @@ TEST(DeviceModelRun, UnfinishedBlockIsDroppedAfterAPause) {
   EXPECT_EQ(model.ReceivedBytes().size(), 4 + 21 + 10 + 16u);
 }
 
+// kImage cut into what the board receives in order: header, 3 blocks,
+// header, 2 blocks, end marker.
+std::vector<std::string> Frames() {
+  std::vector<std::string> frames;
+  size_t at = 0;
+  for (const size_t size : {21, 16, 16, 16, 21, 32, 32, 21}) {
+    frames.push_back(kImage.substr(at, size));
+    at += size;
+  }
+  return frames;
+}
+
+TEST(DeviceModelFault, CountingHeadersStrikesAtEveryHeaderBlockAndTheEndMarker) {
+  for (int k = 1; k <= 8; ++k) {
+    SCOPED_TRACE(k);
+    TDeviceModel::TSettings settings;
+    settings.Fault = TFault::Wrong;
+    settings.FaultBlock = k;
+    settings.FaultCountsHeaders = true;
+    TDeviceModel model = InRun(settings);
+    const std::vector<std::string> frames = Frames();
+    for (int i = 1; i < k; ++i)
+      EXPECT_EQ(Words(model.Receive(frames[i - 1], 0)), std::vector<std::string>{kRunAnswers[i - 1]});
+    EXPECT_EQ(Words(model.Receive(frames[k - 1], 0)), std::vector<std::string>{"WRONG"});
+    EXPECT_EQ(model.Phase(), TPhase::Failed);
+    EXPECT_EQ(model.FaultsStruck(), 1);
+  }
+}
+
+TEST(DeviceModelFault, NoiseAndSplitTouchOnlyTheAnswerToBlockK) {
+  TDeviceModel::TSettings settings;
+  settings.Fault = TFault::Noise;
+  settings.FaultBlock = 2;
+  std::vector<std::string> noisy = kRunAnswers;
+  noisy[2] = std::string(TDeviceModel::kNoiseBytes) + "GET" + TDeviceModel::kNoiseBytes;
+  TDeviceModel withNoise = InRun(settings);
+  EXPECT_EQ(Feed(withNoise, kImage, kImage.size(), 0), noisy);
+
+  settings.Fault = TFault::Split;
+  settings.FaultBlock = 5;  // the last block of the run: READY, then APP
+  settings.SplitGapMs = 7;
+  TDeviceModel split = InRun(settings);
+  const std::vector<std::string> frames = Frames();
+  for (size_t i = 0; i + 2 < frames.size(); ++i)
+    split.Receive(frames[i], 0);
+  const std::vector<TDeviceModel::TAnswer> halves = split.Receive(frames[6], 100);
+  ASSERT_EQ(halves.size(), 2u);
+  EXPECT_EQ(halves[0].Bytes + halves[1].Bytes, "READY");
+  EXPECT_FALSE(halves[0].Bytes.empty());
+  EXPECT_EQ(halves[1].AtMs - halves[0].AtMs, 7);
+  EXPECT_EQ(Words(split.Receive(frames[7], 200)), std::vector<std::string>{"APP"});
+  EXPECT_EQ(split.AcceptedImage(), kImage);
+}
+
+TEST(DeviceModelFault, GoneBoardAnswersNothingEverAgain) {
+  TDeviceModel::TSettings settings;
+  settings.Fault = TFault::Gone;
+  settings.FaultBlock = 3;
+  TDeviceModel model = InRun(settings);
+  EXPECT_FALSE(model.Gone());
+  EXPECT_EQ(Feed(model, kImage, kImage.size(), 0), (std::vector<std::string>{"GET", "GET", "GET"}));
+  EXPECT_TRUE(model.Gone());
+  model.Receive("VEQENDF", 1000);
+  model.Advance(2000);
+  EXPECT_TRUE(model.Receive("S", 2000).empty()) << "not even after the end command";
+}
+
+// A long-lived board keeps the bytes of the run since its last boot state,
+// not of every run: two runs leave it holding as much as one.
+TEST(DeviceModelReceived, KeepsOnlyTheBytesSinceTheLastBootState) {
+  TDeviceModel model;
+  size_t afterFirstRun = 0;
+  for (int run = 0; run < 2; ++run) {
+    const int64_t t = run * 10000;
+    model.Receive("SPROG", t);
+    EXPECT_EQ(Feed(model, kImage, 40, t), kRunAnswers);
+    model.Receive("VEQENDF", t + 1000);
+    model.Advance(t + 2000);
+    EXPECT_EQ(model.Phase(), TPhase::Boot);
+    EXPECT_EQ(model.ReceivedBytes(), "SPROG" + kImage + "VEQENDF");
+    if (run == 0) afterFirstRun = model.ReceivedBytes().size();
+  }
+  EXPECT_EQ(model.ReceivedBytes().size(), afterFirstRun);
+}
+
 }  // namespace
