@@ -11,10 +11,13 @@
 namespace platform {
 namespace {
 
+// A carriage return counts as a blank: one left inside a line ("k=v\r \n")
+// would end up last on the line once the blank after it is dropped, and be
+// read as part of the line end on the next read.
 std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t");
+  const auto first = text.find_first_not_of(" \t\r");
   if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(" \t");
+  const auto last = text.find_last_not_of(" \t\r");
   return text.substr(first, last - first + 1);
 }
 
@@ -43,7 +46,11 @@ TProfile TProfile::Parse(const std::string& text) {
   std::istringstream lines(text);
   std::string raw;
   while (std::getline(lines, raw)) {
-    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    // Every carriage return before the line feed goes, not just one: a file
+    // converted to CRLF twice ends its lines in "\r\r\n", and a kept CR
+    // would be read as the line end on the next read, so each rewrite would
+    // change the file again.
+    while (!raw.empty() && raw.back() == '\r') raw.pop_back();
     const std::string line = Trim(raw);
     const auto close = line.find(']');
     if (!line.empty() && line.front() == '[' && close != std::string::npos) {

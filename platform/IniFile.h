@@ -5,9 +5,10 @@
 
 // Private-profile (INI) files: "[Section]" lines followed by "key=value"
 // lines. Section and key names match regardless of ASCII letter case; blanks
-// around names and values are dropped; lines starting with ';' or '#' are
-// comments. The first section of a name and the first key of a name within
-// it are the ones that count. Values are bytes (UTF-8 text), never quoted.
+// (spaces, tabs, carriage returns) around names and values are dropped;
+// lines starting with ';' or '#' are comments. The first section of a name
+// and the first key of a name within it are the ones that count. Values are
+// bytes (UTF-8 text), never quoted.
 namespace platform {
 
 // The parsed contents of one profile file, in file order. Comment and blank

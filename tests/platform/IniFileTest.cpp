@@ -191,4 +191,16 @@ TEST(IniProfile, FormatsWhatItParsed) {
   EXPECT_EQ(TProfile::Parse(text).Format(), text);
 }
 
+// Carriage returns at a line's end or beside a value are line-end noise: kept,
+// one would be read as part of the line end the next time, and every rewrite
+// would change the file again.
+TEST(IniProfile, CarriageReturnsAroundAValueAreDropped) {
+  for (const char* text : {"[A]\r\r\nk=v\r\r\n", "[A]\nk=v\r \n", "[A]\nk= \rv\n"}) {
+    const TProfile once = TProfile::Parse(text);
+    ASSERT_NE(once.Find("A", "k"), nullptr) << text;
+    EXPECT_EQ(*once.Find("A", "k"), "v") << text;
+    EXPECT_EQ(TProfile::Parse(once.Format()).Format(), once.Format()) << text;
+  }
+}
+
 }  // namespace
