@@ -3,7 +3,7 @@ GENERATOR := -G Ninja
 JOBS      ?= 2
 CTEST     := ctest --output-on-failure --timeout 60 -j $(JOBS)
 
-.PHONY: setup build test test-sanitize test-tsan demo run package test-package
+.PHONY: setup build test test-sanitize test-tsan demo run package test-package fuzz
 
 setup:
 	@scripts/setup-deps
@@ -29,6 +29,14 @@ test-tsan: setup
 	cmake -S . -B build-tsan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVEQ_SANITIZE=thread -DVEQ_BUILD_GUI=OFF
 	cmake --build build-tsan -j $(JOBS)
 	scripts/in-netns $(CTEST) --test-dir build-tsan
+
+# libFuzzer: the fuzz targets built with clang, ASan and UBSan in build-fuzz/,
+# each run FUZZ_SECONDS from a scratch copy of its seed corpus (scripts/fuzz);
+# fails on any finding.
+FUZZ_SECONDS ?= 60
+
+fuzz: setup
+	scripts/fuzz $(FUZZ_SECONDS)
 
 # The main job on a simulated board: pack, flash over UDP and a serial line.
 demo: build
