@@ -51,3 +51,29 @@ std::string RunEndText(const TRunEnd& end) {
   }
   return {};
 }
+
+const char* RunOutcomeWord(TRunOutcome outcome) {
+  switch (outcome) {
+    case TRunOutcome::Written:
+      return "written";
+    case TRunOutcome::DeviceWrong:
+    case TRunOutcome::DeviceErr:
+      return "device-error";
+    case TRunOutcome::WrongBoard:
+      return "wrong-board";
+    case TRunOutcome::Declined:
+      return "declined";
+    case TRunOutcome::DeviceSilent:
+      return "timeout";
+    case TRunOutcome::NotFound:
+      return "not-found";
+    case TRunOutcome::LinkFailure:
+      return "link-failure";
+    case TRunOutcome::Disconnected:
+      return kInterruptedWord;
+    case TRunOutcome::None:
+    case TRunOutcome::ImageFault:
+      break;
+  }
+  return "image-error";
+}

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // How a run of the session ended, as a value: from Connect through the search
 // and the writing to its end. The front ends decide on it (exit status, box,
@@ -45,3 +47,14 @@ struct TRunEnd {
 // example "Запись прервана на блоке 7 из 12 (раздел 0): устройство ответило
 // ERR." Empty for TRunOutcome::None.
 std::string RunEndText(const TRunEnd& end);
+
+// The word that names an ending where scripts read it (the command line's
+// JSON result, the records of runs): "written", "device-error", and so on.
+// An ending with no outcome, or over the image, is "image-error": Start
+// could not open the image or read it on. A run ended by Disconnect, or by a
+// signal, is "interrupted", and so is a record of a run that never ended.
+const char* RunOutcomeWord(TRunOutcome outcome);
+inline constexpr const char* kInterruptedWord = "interrupted";
+inline constexpr std::array<std::string_view, 9> kRunOutcomeWords = {
+    "written", "device-error", "wrong-board", "declined",   "timeout",
+    "not-found", "link-failure", "image-error", "interrupted"};

@@ -1,28 +1,33 @@
 #include "tools/FlashOutcome.h"
 
-TFlashVerdict VerdictOf(TRunOutcome outcome) {
+namespace {
+
+TFlashExit ExitOf(TRunOutcome outcome) {
   switch (outcome) {
     case TRunOutcome::Written:
-      return {TFlashExit::Written, "written"};
+      return TFlashExit::Written;
     case TRunOutcome::DeviceWrong:
     case TRunOutcome::DeviceErr:
-      return {TFlashExit::DeviceError, "device-error"};
+      return TFlashExit::DeviceError;
     case TRunOutcome::WrongBoard:
-      return {TFlashExit::WrongBoard, "wrong-board"};
+      return TFlashExit::WrongBoard;
     case TRunOutcome::Declined:
-      return {TFlashExit::Declined, "declined"};
+      return TFlashExit::Declined;
     case TRunOutcome::DeviceSilent:
-      return {TFlashExit::DeviceSilent, "timeout"};
+      return TFlashExit::DeviceSilent;
     case TRunOutcome::NotFound:
-      return {TFlashExit::NotReady, "not-found"};
+      return TFlashExit::NotReady;
     case TRunOutcome::LinkFailure:
-      return {TFlashExit::Link, "link-failure"};
     case TRunOutcome::Disconnected:
-      return {TFlashExit::Link, kInterruptedWord};
+      return TFlashExit::Link;
     case TRunOutcome::None:
     case TRunOutcome::ImageFault:
       break;
   }
   // No ending at all: Start could not open the image.
-  return {TFlashExit::UsageOrImage, "image-error"};
+  return TFlashExit::UsageOrImage;
 }
+
+}  // namespace
+
+TFlashVerdict VerdictOf(TRunOutcome outcome) { return {ExitOf(outcome), RunOutcomeWord(outcome)}; }

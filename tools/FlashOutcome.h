@@ -28,6 +28,3 @@ struct TFlashVerdict {
 
 // For an ending that was no signal's doing.
 TFlashVerdict VerdictOf(TRunOutcome outcome);
-
-// The word of a run that a signal ended.
-inline constexpr const char* kInterruptedWord = "interrupted";
