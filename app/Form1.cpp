@@ -27,6 +27,7 @@
 #include "platform/ErrorReport.h"
 #include "platform/MainThread.h"
 #include "platform/Process.h"
+#include "records/RunRecorder.h"
 #include "serial/PortList.h"
 
 namespace {
@@ -190,9 +191,36 @@ void TForm1::ConnectClicked() {
 
 void TForm1::StartClicked() {
   WritingSince = std::chrono::steady_clock::now();
+  RecordStart();
   Session.ButStartClick();
+  // Start leaves the device ready, with no ending, when it cannot open the
+  // image.
+  if (Session.State() != TSessionState::Writing) RecordEnd();
   UpdateProgress();
   ReportRunEnd();
+}
+
+void TForm1::RecordStart() {
+  if (!Recorder) {
+    Recorder = std::make_unique<TRunRecorder>(
+        RecordsFile_.empty() ? DefaultRecordsPath() : RecordsFile_,
+        [this](const std::string& line) { MemoLogAppend(line); });
+  }
+  const bool udp = Session.ActiveLink() == TLinkMode::Udp;
+  const TUdpSettings settings = Session.UdpSettings();
+  Recorder->Started(udp ? "udp" : "serial",
+                    udp ? settings.TargetIp + ":" + std::to_string(settings.TargetPort)
+                        : Text(TTextControl::cbComN),
+                    Text(TTextControl::EditFileName), Session.DeviceIdentity());
+}
+
+void TForm1::RecordEnd() {
+  if (!Recorder || !Recorder->RunOpen()) return;
+  const TRunEnd& end = Session.LastRunEnd();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - WritingSince).count();
+  Recorder->Ended(RunOutcomeWord(end.Outcome), Session.Progress(), end, seconds,
+                  Session.DeviceIdentity());
 }
 
 void TForm1::UpdateProgress() {
@@ -216,6 +244,7 @@ void TForm1::ReportRunEnd() {
   if (RunEndReported) return;
   // Before the box, so that the ticks inside its loop do not show it again.
   RunEndReported = true;
+  RecordEnd();
   if (end.Outcome == TRunOutcome::Written || end.AlreadyShown) return;
   MessageBox(TMessageKind::Warning, RunEndText(end));
 }
@@ -392,6 +421,7 @@ void TForm1::FormClose() {
     MemoLogAppend("Настройки не сохранены: нет доступа к " + IniPathInConfigHome() + ".");
   }
   Session.ButDisconnectClick();
+  RecordEnd();
 }
 
 void TForm1::rbComClick() {

@@ -26,6 +26,7 @@ class QTimer;
 class QToolButton;
 class TSplitterBar;
 class TSessionTransports;
+class TRunRecorder;
 
 // Where the window finds its settings file and the port tool, and the ports
 // it lists. Empty fields take the program's own: the settings file beside the
@@ -84,6 +85,10 @@ class TForm1 : public QWidget, public IWindowMembers {
 
   const std::string& StartDir() const { return StartDir_; }
   const std::string& IniPath() const { return IniPath_; }
+  // The records file the settings name ([Records] File), empty for the
+  // default one; kept in the settings as it was read.
+  const std::string& RecordsFile() const { return RecordsFile_; }
+  void SetRecordsFile(const std::string& path) { RecordsFile_ = path; }
   int PanelButsHeight() const;
   void SetPanelButsHeight(int height);
   // Checks one radio button without running its click handler's side
@@ -155,6 +160,9 @@ class TForm1 : public QWidget, public IWindowMembers {
   // Tells the operator how the run ended, once per ending and only when no
   // box of the design has told it already.
   void ReportRunEnd();
+  // Each Start adds a record of its run; its end completes it.
+  void RecordStart();
+  void RecordEnd();
   // The share, and while writing the rate and the time left, on the bar.
   void ShowProgressText(bool writing, const TProgress& progress);
   // The bar's chunk in the failure colour or in its parent's.
@@ -165,6 +173,8 @@ class TForm1 : public QWidget, public IWindowMembers {
   std::string StartDir_;
   std::vector<std::string> Ports_;
   std::unique_ptr<TSessionTransports> Transports;
+  std::string RecordsFile_;
+  std::unique_ptr<TRunRecorder> Recorder;  // made at the first Start
   // Set once the current ending has been reported; cleared when the session
   // shows no ending again (Connect and Start reset it).
   bool RunEndReported = false;

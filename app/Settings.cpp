@@ -14,6 +14,8 @@
 
 #include "app/Form1.h"
 #include "platform/IniFile.h"
+#include "platform/UserFolders.h"
+#include "records/RunRecorder.h"
 
 namespace {
 
@@ -128,16 +130,7 @@ std::string IniPathBesideExecutable() {
   return IniPathFor(error ? std::string("veq-programmer") : executable.string());
 }
 
-std::string IniPathInConfigHome() {
-  const char* configHome = std::getenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  // Only an absolute XDG_CONFIG_HOME counts; any other is treated as unset.
-  const std::filesystem::path folder =
-      configHome != nullptr && configHome[0] == '/'
-          ? std::filesystem::path(configHome)
-          : std::filesystem::path(home != nullptr ? home : "") / ".config";
-  return (folder / "veq-programmer" / "veq-programmer.ini").string();
-}
+std::string IniPathInConfigHome() { return platform::SettingsFileInConfigHome(); }
 
 std::string IniPathToRead(const std::string& beside) {
   std::error_code error;
@@ -152,6 +145,7 @@ void LoadSettings(TForm1& form) {
     LoadUdpKeys(form, ini);
     LoadMode(form, ini);
     LoadBounds(form, ini);
+    form.SetRecordsFile(RecordsPathInSettings(ini));
   } catch (const std::exception&) {
     // What was applied stays; start-up goes on with the rest as it was.
     form.MemoLogAppend("Нет доступа к файлу INI !!!");
@@ -176,6 +170,8 @@ platform::TProfile CurrentProfile(TForm1& form) {
   profile.Set("Form", "Left", std::to_string(form.x()));
   profile.Set("Form", "Top", std::to_string(form.y()));
   profile.Set("Form", "Spl", std::to_string(form.PanelButsHeight()));
+  // Only an operator sets it, in the file; a file without it stays without.
+  if (!form.RecordsFile().empty()) profile.Set("Records", "File", form.RecordsFile());
   return profile;
 }
 

@@ -5,7 +5,7 @@
 class TForm1;
 
 // The settings file: the serial line settings, the UDP addresses and link,
-// the last image, the window's bounds. It is kept beside the executable when
+// the last image, the window's bounds, and where the records of runs go. It is kept beside the executable when
 // one is there, otherwise where Linux keeps a user's settings.
 
 // The running executable's path with its extension replaced by ".ini" (or
@@ -23,7 +23,8 @@ std::string IniPathToRead(const std::string& beside);
 void LoadSettings(TForm1& form);
 
 // Replaces the settings file with the current values: exactly the fifteen
-// keys, whatever the file held. When the file read cannot be written, they go
+// keys, and the records file when the settings named one, whatever else the
+// file held. When the file read cannot be written, they go
 // to the one in the config folder (made when missing). False when neither
 // could be written; nothing is changed then.
 bool SaveSettings(TForm1& form);

@@ -8,6 +8,8 @@
 #include "platform/ErrorReport.h"
 #include "platform/MainThread.h"
 #include "platform/SignalWatcher.h"
+#include "platform/UserFolders.h"
+#include "records/RunRecorder.h"
 #include "tools/CommandLine.h"
 #include "tools/ImageVerdict.h"
 
@@ -35,6 +37,9 @@ const TCommandText kFlashCommand = {
     "  --json                  стандартный вывод — события JSON, по объекту в строке:\n"
     "                          log, status, progress, message и последним result\n"
     "  --debug                 писать в журнал отладочную трассу\n"
+    "  --records ФАЙЛ          куда добавить запись о запуске (по умолчанию ключ File\n"
+    "                          раздела [Records] настроек окна, а без него\n"
+    "                          $XDG_DATA_HOME/veq/records.sqlite); см. veq records\n"
     "Код выхода:\n"
     "  0  записано\n"
     "  1  устройство ответило WRONG или ERR\n"
@@ -88,13 +93,19 @@ std::string ReadConnectTimeout(const TParsedArgs& args, TFlashOptions& options) 
   return {};
 }
 
+// The settings' file, or the default one.
+std::string ChosenRecordsPath() {
+  const std::string inSettings = RecordsPathInSettings(platform::SettingsFileInConfigHome());
+  return inSettings.empty() ? DefaultRecordsPath() : inSettings;
+}
+
 }  // namespace
 
 std::string ParseFlashOptions(const std::vector<std::string>& args, const char* timeDivisorEnv,
                               TFlashOptions& options) {
   const TParsedArgs parsed =
       ParseArgs(args, {{"--port", "--baud", "--data-bits", "--parity", "--stop-bits", "--udp",
-                        "--udp-port", "--local-port", "--connect-timeout"},
+                        "--udp-port", "--local-port", "--connect-timeout", "--records"},
                        {"--yes", "--debug", "--json"}});
   if (!parsed.Error.empty()) return parsed.Error;
   if (parsed.Operands.size() != 1) {
@@ -104,6 +115,10 @@ std::string ParseFlashOptions(const std::vector<std::string>& args, const char* 
   options.Yes = parsed.Has("--yes");
   options.Debug = parsed.Has("--debug");
   options.Json = parsed.Has("--json");
+  if (parsed.Has("--records")) {
+    options.Records = parsed.Value("--records");
+    if (options.Records.empty()) return "--records: нужно имя файла";
+  }
   if (std::string error = ReadLinkOptions(parsed, options); !error.empty()) return error;
   if (std::string error = ReadConnectTimeout(parsed, options); !error.empty()) return error;
   if (timeDivisorEnv != nullptr) {
@@ -124,6 +139,7 @@ int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std
       !error.empty()) {
     return UsageError(kFlashCommand, error, err);
   }
+  if (options.Records.empty()) options.Records = ChosenRecordsPath();
   TImageScan scan = ScanImage(options.Image);
   if (const std::string problem = ImageProblem(scan, options.Image); !problem.empty()) {
     err << "veq flash: " << problem << '\n';

@@ -14,7 +14,7 @@
 #include "platform/SignalWatcher.h"
 #include "platform/Terminal.h"
 #include "serial/PortList.h"
-#include "tools/ImageDigest.h"
+#include "records/ImageDigest.h"
 
 namespace {
 
@@ -70,6 +70,7 @@ TFlashRun::TFlashRun(const TFlashOptions& options, TImageScan scan, const TSigna
       Window(out, err),
       Session(Window),
       Links(std::make_unique<TSessionTransports>(Session, Window)),
+      Recorder(options.Records, [this](const std::string& line) { Window.MemoLogAppend(line); }),
       Scan(std::move(scan)) {
   Configure();
 }
@@ -182,6 +183,7 @@ void TFlashRun::Serve(const std::function<bool()>& done) {
 int TFlashRun::Run() {
   TRunEnd end;
   try {
+    RecordStart();
     Connect();
     if (Session.State() == TSessionState::Ready && !Interrupted()) Write();
     end = Session.LastRunEnd();
@@ -193,6 +195,13 @@ int TFlashRun::Run() {
   // Disconnect tells how a signal ended the run.
   if (Interrupted() && end.Outcome == TRunOutcome::None) end = Session.LastRunEnd();
   return Conclude(end);
+}
+
+// Before the link opens, so that whatever follows leaves a record.
+void TFlashRun::RecordStart() {
+  const std::string target =
+      Options.Udp ? Options.UdpIp + ":" + std::to_string(Options.UdpPort) : Options.Port;
+  Recorder.Started(Options.Udp ? "udp" : "serial", target, Options.Image, "");
 }
 
 void TFlashRun::Connect() {
@@ -241,11 +250,13 @@ int TFlashRun::Conclude(const TRunEnd& end) {
   const bool bySignal = Interrupted() && end.Outcome != TRunOutcome::Written;
   const TFlashVerdict verdict = VerdictOf(end.Outcome);
   const int status = bySignal ? kSignalExitBase + Signals.Received() : int(verdict.Exit);
+  const char* word = bySignal ? kInterruptedWord : verdict.Word;
+  Recorder.Ended(word, Session.Progress(), end, WritingSeconds, Session.DeviceIdentity());
   Window.Flush();
   if (Live) Live->Hide();
   if (Events) {
     TJsonEvents::TResult result;
-    result.Outcome = bySignal ? kInterruptedWord : verdict.Word;
+    result.Outcome = word;
     result.Exit = status;
     result.DeviceId = BytesToDisplayText(Session.DeviceIdentity());
     result.Image = Options.Image;

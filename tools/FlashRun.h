@@ -11,6 +11,7 @@
 #include "engine/ImageScan.h"
 #include "engine/Session.h"
 #include "platform/MainLoop.h"
+#include "records/RunRecorder.h"
 #include "tools/ConsoleWindow.h"
 #include "tools/FlashOutcome.h"
 #include "tools/JsonEvents.h"
@@ -34,6 +35,8 @@ struct TFlashOptions {
   bool Debug = false;
   bool Json = false;
   int ConnectTimeoutMs = 120000;  // 0: wait for ever
+  // The records file the run is added to.
+  std::string Records;
   // Test aid: timer periods and sleeps run this many times faster in real
   // time, while the session still counts their nominal length.
   int TimeDivisor = 1;
@@ -68,6 +71,7 @@ class TFlashRun {
   void Write();
   void AskBeforeStart();
   void Disconnect();
+  void RecordStart();
   // The exit status, and what the run's end says on the error stream or as
   // the JSON result.
   int Conclude(const TRunEnd& end);
@@ -85,6 +89,7 @@ class TFlashRun {
   TConsoleWindow Window;
   TSession Session;
   std::unique_ptr<TSessionTransports> Links;
+  TRunRecorder Recorder;
   TMainLoop Loop;
   TMainLoop::TimerId Timer1 = 0;
   TImageScan Scan;

@@ -9,6 +9,7 @@
 #include "tools/InfoCommand.h"
 #include "tools/PackCommand.h"
 #include "tools/PortsCommand.h"
+#include "tools/RecordsCommand.h"
 #include "tools/SimCommand.h"
 
 namespace {
@@ -23,6 +24,7 @@ const TCommandText kVeqCommand = {
     "  pack -o ВЫХОД --board КОД --variant ИИ --version ННН РАЗДЕЛ.bin...\n"
     "                             собрать образ из разделов\n"
     "  ports                      перечислить последовательные порты\n"
+    "  records [--json|--csv] [...]  перечислить записи о запусках\n"
     "  --version, -V              показать версию\n"
     "Параметры команды: veq КОМАНДА --help.\n"};
 
@@ -37,7 +39,8 @@ const TCommand kCommands[] = {{"info", RunInfoCommand},
                               {"flash", RunFlashCommand},
                               {"sim", RunSimCommand},
                               {"pack", RunPackCommand},
-                              {"ports", RunPortsCommand}};
+                              {"ports", RunPortsCommand},
+                              {"records", RunRecordsCommand}};
 
 }  // namespace
 

@@ -1,4 +1,4 @@
-#include "tools/ImageDigest.h"
+#include "records/ImageDigest.h"
 
 #include <openssl/evp.h>
 
