@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/FirmwareImage.h"
+#include "records/RecordBook.h"
 #include "tests/app/DeviceSide.h"
 #include "tests/app/FormHarness.h"
 #include "tests/support/SessionProbe.h"
@@ -249,6 +250,43 @@ TEST_F(EndToEnd, ADeviceRefusalIsShownOnceAndTheBarStopsInRed) {
     EXPECT_NE(Harness.Messages[0].Text.find(c.Answer), std::string::npos);
     ExpectFailedBarPartlyFull();
   }
+}
+
+// Each Start adds a record to the file the settings name, completed at the
+// run's end; the key survives the settings' rewrite at closing.
+TEST_F(EndToEnd, EachStartIsRecordedWhereTheSettingsSay) {
+  TDeviceModel::TSettings board = Board("VEQKUFX01105");
+  board.Fault = TDeviceModel::TFault::Err;
+  board.FaultBlock = 7;
+  TDeviceSide device(OpenPtyLink(), board);
+  const std::string records = Harness.Dir.File("runs.sqlite");
+  const std::string path =
+      Harness.Dir.Write("fw.vqf", Image("VEQKUFX01106", kBoardKindKufx, 12, 64));
+  Harness.WriteIni("[COM]\nNum=" + device.Where() + "\n[File]\nPath=" + path +
+                   "\n[Records]\nFile=" + records + "\n");
+  TForm1& form = Harness.Open();
+  form.ButConnect->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form.ButStart->isEnabled(); }, kWaitMs)) << Log();
+  form.ButStart->click();
+  EXPECT_EQ(AwaitEnd().Outcome, TRunOutcome::DeviceErr);
+
+  const std::vector<TRunRecord> listed =
+      TRecordBook(records, TRecordBook::TAccess::Read).List({});
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].Outcome, "device-error");
+  EXPECT_EQ(listed[0].Link, "serial");
+  EXPECT_EQ(listed[0].Target, device.Where());
+  EXPECT_EQ(listed[0].DeviceId, "VEQKUFX01105");
+  EXPECT_EQ(listed[0].Image, path);
+  EXPECT_EQ(listed[0].Board, "KUFX");
+  EXPECT_EQ(listed[0].Section, 0);
+  EXPECT_EQ(listed[0].Block, 7);
+  EXPECT_NE(listed[0].Ended, "");
+
+  Harness.Close();
+  EXPECT_NE(ReadFile(Harness.IniPath).find("[Records]\nFile=" + records + "\n"),
+            std::string::npos)
+      << ReadFile(Harness.IniPath);
 }
 
 // The 60 s limit is reached by setting the time already waited near it.

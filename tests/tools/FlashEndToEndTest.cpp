@@ -17,9 +17,11 @@
 
 #include "tests/support/TempDir.h"
 #include "tests/tools/ChildProcess.h"
+#include "records/ImageDigest.h"
 #include "tests/tools/CommandRun.h"
 #include "tools/InfoCommand.h"
 #include "tools/PackCommand.h"
+#include "tools/RecordsCommand.h"
 
 namespace {
 
@@ -481,6 +483,136 @@ TEST_F(FlashEndToEnd, JsonStreamDescribesTheRunLineByLine) {
       EXPECT_EQ(result["block"], 3);
     }
     EXPECT_EQ(sim.Process->Wait(kSimWaitMs), 0);
+  }
+}
+
+std::vector<nlohmann::json> RecordsIn(const std::string& path,
+                                      const std::vector<std::string>& filter = {}) {
+  std::vector<std::string> args = {"--records", path, "--json"};
+  args.insert(args.end(), filter.begin(), filter.end());
+  const TCommandRun run = RunCommand(RunRecordsCommand, args);
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  std::vector<nlohmann::json> records;
+  std::istringstream lines(run.Out);
+  for (std::string line; std::getline(lines, line);)
+    records.push_back(nlohmann::json::parse(line));
+  return records;
+}
+
+// A written run, a failed one and one killed mid-run (a crash, a power cut
+// of the host) each leave their record.
+TEST_F(FlashEndToEnd, EveryRunLeavesARecordWrittenFailedOrKilled) {
+  const std::string records = Dir.File("runs.sqlite");
+  const std::string image = PackImage("KUFX");
+  TSim good = StartSim({"--pty"});
+  std::vector<std::string> args = good.LinkArgs();
+  args.insert(args.end(), {"--records", records});
+  EXPECT_EQ(Flash(image, args).Status, 0);
+
+  TSim failing = StartSim({"--udp", "127.0.0.1:0"}, {"--err-at", "3"});
+  args = failing.LinkArgs();
+  args.insert(args.end(), {"--records", records});
+  EXPECT_EQ(Flash(image, args).Status, 1);
+
+  TSim slow = StartSim({"--pty"}, {"--delay-ms", "10"});
+  std::vector<std::string> argv = {kVeq, "flash", image, "--records", records};
+  for (const std::string& arg : slow.LinkArgs())
+    argv.push_back(arg);
+  const std::string out = Dir.File("killed.out");
+  TChildProcess flash(argv, out, Dir.File("killed.err"), {kFastTime});
+  EXPECT_TRUE(WaitForText(out, "Запись блока 3/", kFlashWaitMs)) << ReadFile(out);
+  flash.Signal(SIGKILL);
+  EXPECT_EQ(flash.Wait(kFlashWaitMs), 128 + SIGKILL);
+
+  const std::vector<nlohmann::json> listed = RecordsIn(records);
+  ASSERT_EQ(listed.size(), 3u);
+  const nlohmann::json& written = listed[0];
+  EXPECT_EQ(written["outcome"], "written");
+  EXPECT_EQ(written["link"], "serial");
+  EXPECT_EQ(written["target"], good.Where);
+  EXPECT_EQ(written["device_id"], "VEQKUFX01105");
+  EXPECT_EQ(written["image"], std::filesystem::absolute(image).string());
+  EXPECT_EQ(written["image_sha256"], FileSha256(image));
+  EXPECT_EQ(written["board"], "KUFX");
+  EXPECT_EQ(written["variant"], "01");
+  EXPECT_EQ(written["version"], "106");
+  EXPECT_EQ(written["blocks"], 16);  // 11 + 5 blocks of 64 bytes, the last ones padded
+  EXPECT_EQ(written["bytes"], 16 * 64);
+  EXPECT_FALSE(written["ended"].is_null());
+  EXPECT_GE(written["ended"].get<std::string>(), written["started"].get<std::string>());
+
+  const nlohmann::json& failed = listed[1];
+  EXPECT_EQ(failed["outcome"], "device-error");
+  EXPECT_EQ(failed["link"], "udp");
+  EXPECT_EQ(failed["target"], failing.Where);
+  EXPECT_EQ(failed["section"], 0);
+  EXPECT_EQ(failed["block"], 3);
+  EXPECT_EQ(failed["blocks"], 2);
+
+  const nlohmann::json& killed = listed[2];
+  EXPECT_EQ(killed["outcome"], "interrupted");
+  EXPECT_TRUE(killed["ended"].is_null());
+  EXPECT_TRUE(killed["section"].is_null());
+
+  EXPECT_EQ(RecordsIn(records, {"--outcome", "device-error"}).size(), 1u);
+  EXPECT_EQ(RecordsIn(records, {"--device", "VEQKUFX01105", "--since", "2000-01-01"}).size(), 2u);
+  const TCommandRun csv = RunCommand(RunRecordsCommand, {"--records", records, "--csv"});
+  EXPECT_EQ(csv.Out.rfind("started,ended,host,link,target,device_id,", 0), 0u) << csv.Out;
+  EXPECT_EQ(std::count(csv.Out.begin(), csv.Out.end(), '\n'), 4);
+}
+
+// Three flashers at once append to one file: every run is there.
+TEST_F(FlashEndToEnd, FlashersRunningAtOnceShareOneRecordsFile) {
+  const std::string records = Dir.File("runs.sqlite");
+  const std::string image = PackImage("KUFX");
+  std::vector<TSim> sims;
+  std::vector<std::unique_ptr<TChildProcess>> flashers;
+  for (int i = 0; i < 3; ++i) {
+    sims.push_back(StartSim({"--pty"}));
+    std::vector<std::string> argv = {kVeq, "flash", image, "--records", records};
+    for (const std::string& arg : sims.back().LinkArgs())
+      argv.push_back(arg);
+    const std::string name = "parallel" + std::to_string(i);
+    flashers.push_back(std::make_unique<TChildProcess>(argv, Dir.File(name + ".out"),
+                                                       Dir.File(name + ".err"),
+                                                       std::vector<std::string>{kFastTime}));
+  }
+  for (auto& flasher : flashers)
+    EXPECT_EQ(flasher->Wait(kFlashWaitMs), 0);
+  EXPECT_EQ(RecordsIn(records, {"--outcome", "written"}).size(), 3u);
+}
+
+// The board is written all the same; the log says once why there is no record.
+TEST_F(FlashEndToEnd, ARecordsFileThatCannotBeOpenedDoesNotStopTheRun) {
+  TSim sim = StartSim({"--pty"});
+  std::vector<std::string> args = sim.LinkArgs();
+  args.insert(args.end(), {"--records", Dir.File("no-such-folder/runs.sqlite")});
+  const TFlash run = Flash(PackImage("KUFX"), args);
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  const std::string told = "Записи о запусках не ведутся: " + Dir.File("no-such-folder/runs.sqlite");
+  EXPECT_NE(run.Out.find(told), std::string::npos) << run.Out;
+  EXPECT_EQ(run.Out.find(told), run.Out.rfind(told));
+}
+
+TEST_F(FlashEndToEnd, RecordsCommandRefusesWhatItCannotUnderstand) {
+  const std::string records = Dir.File("runs.sqlite");
+  const struct {
+    std::vector<std::string> Args;
+    int Status;
+  } cases[] = {
+      {{"--records", records}, 1},  // no file yet: nothing was recorded
+      {{"--since", "2026-02-30"}, 2},
+      {{"--since", "last week"}, 2},
+      {{"--outcome", "ok"}, 2},
+      {{"--json", "--csv"}, 2},
+      {{"--records", ""}, 2},
+      {{"extra"}, 2},
+  };
+  for (const auto& c : cases) {
+    const TCommandRun run = RunCommand(RunRecordsCommand, c.Args);
+    EXPECT_EQ(run.Status, c.Status) << c.Args.front();
+    EXPECT_NE(run.Err, "") << c.Args.front();
+    EXPECT_EQ(run.Out, "");
   }
 }
 
