@@ -11,7 +11,13 @@ std::string TParsedArgs::Value(const std::string& option, const std::string& fal
 
 namespace {
 
-bool Record(TParsedArgs& parsed, const std::string& name, std::optional<std::string> value) {
+bool Record(TParsedArgs& parsed, const TKnownOptions& known, const std::string& name,
+            std::optional<std::string> value) {
+  if (value && known.Repeatable.count(name) != 0) {
+    parsed.Repeated.emplace_back(name, *value);
+    parsed.Values.emplace(name, *value);
+    return true;
+  }
   if (parsed.Has(name)) {
     parsed.Error = "параметр " + name + " задан дважды";
     return false;
@@ -42,12 +48,12 @@ TParsedArgs ParseArgs(const std::vector<std::string>& args, const TKnownOptions&
     const size_t equals = word.find('=');
     const std::string name = word.substr(0, equals);
     if (known.Flags.count(name) != 0 && equals == std::string::npos) {
-      if (!Record(parsed, name, std::nullopt)) return parsed;
+      if (!Record(parsed, known, name, std::nullopt)) return parsed;
     } else if (known.WithValue.count(name) != 0) {
       if (equals != std::string::npos) {
-        if (!Record(parsed, name, word.substr(equals + 1))) return parsed;
+        if (!Record(parsed, known, name, word.substr(equals + 1))) return parsed;
       } else if (i + 1 < args.size()) {
-        if (!Record(parsed, name, args[++i])) return parsed;
+        if (!Record(parsed, known, name, args[++i])) return parsed;
       } else {
         parsed.Error = "параметру " + name + " нужно значение";
         return parsed;

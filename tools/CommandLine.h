@@ -14,10 +14,14 @@
 struct TKnownOptions {
   std::set<std::string> WithValue;
   std::set<std::string> Flags;
+  // Of WithValue, those that may be given more than once (several targets).
+  std::set<std::string> Repeatable = {};
 };
 
 struct TParsedArgs {
-  std::map<std::string, std::string> Values;
+  std::map<std::string, std::string> Values;  // a repeatable option: its first value
+  // Every value of the repeatable options, in the order given.
+  std::vector<std::pair<std::string, std::string>> Repeated;
   std::set<std::string> Flags;
   std::vector<std::string> Operands;
   std::string Error;  // empty when the words were all understood
@@ -29,7 +33,8 @@ struct TParsedArgs {
 };
 
 // An option given twice is an error rather than silently the last one: a
-// production script that says --port twice has a mistake in it.
+// production script that says --baud twice has a mistake in it. Only the
+// repeatable ones may come again.
 TParsedArgs ParseArgs(const std::vector<std::string>& args, const TKnownOptions& known);
 
 // A whole decimal number within [min, max]; nothing else (no sign, no

@@ -1,8 +1,10 @@
 #include "tools/FlashCommand.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <ostream>
+#include <set>
 
 #include "engine/ImageScan.h"
 #include "platform/ErrorReport.h"
@@ -11,11 +13,12 @@
 #include "platform/UserFolders.h"
 #include "records/RunRecorder.h"
 #include "tools/CommandLine.h"
+#include "tools/GangRun.h"
 #include "tools/ImageVerdict.h"
 
 const TCommandText kFlashCommand = {
     "flash",
-    "Использование: veq flash ОБРАЗ (--port ПОРТ | --udp IP) [параметры]\n"
+    "Использование: veq flash ОБРАЗ (--port ПОРТ | --udp IP[:ПОРТ])... [параметры]\n"
     "  Подключается, ждёт, пока устройство (выключите и включите его) назовётся и\n"
     "  будет готово, записывает ОБРАЗ и отключается. Журнал идёт в стандартный\n"
     "  вывод; сообщения, вопрос, на терминале строка состояния и ход записи, а в\n"
@@ -40,6 +43,13 @@ const TCommandText kFlashCommand = {
     "  --records ФАЙЛ          куда добавить запись о запуске (по умолчанию ключ File\n"
     "                          раздела [Records] настроек окна, а без него\n"
     "                          $XDG_DATA_HOME/veq/records.sqlite); см. veq records\n"
+    "Несколько --port и --udp пишут образ во все эти платы сразу, каждую своим\n"
+    "  процессом veq flash со своим свободным UDP-портом (--local-port не задаётся):\n"
+    "  на терминале по строке на плату, в конце таблица исходов в стандартный\n"
+    "  вывод; с --json — события всех плат с ключом target. Код выхода 0, если\n"
+    "  записаны все; иначе код первой по важности неудачи: сигнал, 2, 3, 1, 6, 7,\n"
+    "  4, 5. Образ для плат вида 2 всегда пишется по адресу 192.168.0.254 и\n"
+    "  пишется только в одну плату.\n"
     "Код выхода:\n"
     "  0  записано\n"
     "  1  устройство ответило WRONG или ERR\n"
@@ -93,6 +103,100 @@ std::string ReadConnectTimeout(const TParsedArgs& args, TFlashOptions& options) 
   return {};
 }
 
+TParsedArgs ParseFlashArgs(const std::vector<std::string>& args) {
+  return ParseArgs(args, {{"--port", "--baud", "--data-bits", "--parity", "--stop-bits", "--udp",
+                           "--udp-port", "--local-port", "--connect-timeout", "--records"},
+                          {"--yes", "--debug", "--json"},
+                          {"--port", "--udp"}});
+}
+
+// "IP" or "IP:PORT" of one --udp target; PORT defaults to --udp-port.
+std::string ReadUdpTarget(const std::string& text, uint16_t defaultPort, TGangTarget& target) {
+  target.Udp = true;
+  const size_t colon = text.rfind(':');
+  target.Ip = text.substr(0, colon);
+  target.UdpPort = defaultPort;
+  if (colon != std::string::npos) {
+    const auto port = ParseNumber(text.substr(colon + 1), 1, 65535);
+    if (!port) return "--udp «" + text + "»: порт после двоеточия — число от 1 до 65535";
+    target.UdpPort = static_cast<uint16_t>(*port);
+  }
+  return CheckHostText("--udp", target.Ip);
+}
+
+std::string ReadGangTargets(const TParsedArgs& args, TGangOptions& gang) {
+  uint16_t defaultPort = 1001;
+  if (std::string error = ReadPortOption(args, "--udp-port", 1, defaultPort); !error.empty())
+    return error;
+  std::set<std::string> labels;
+  for (const auto& [option, value] : args.Repeated) {
+    TGangTarget target;
+    if (option == "--port") {
+      if (value.empty()) return "--port: нужно имя порта";
+      target.Port = value;
+    } else if (std::string error = ReadUdpTarget(value, defaultPort, target); !error.empty()) {
+      return error;
+    }
+    if (!labels.insert(target.Label()).second) return "цель " + target.Label() + " задана дважды";
+    gang.Targets.push_back(target);
+  }
+  return {};
+}
+
+// The options each child takes as they were given, checked here first so
+// that a mistake stops the gang once rather than every board.
+std::string ReadGangOptions(const TParsedArgs& args, TGangOptions& gang) {
+  if (args.Operands.size() != 1) return args.Operands.empty() ? "не задан образ" : "образ задаётся один";
+  gang.Image = args.Operands.front();
+  if (args.Has("--local-port"))
+    return "--local-port с несколькими целями не задаётся: каждая получает свободный порт";
+  if (std::string error = ReadGangTargets(args, gang); !error.empty()) return error;
+  const bool serial = std::any_of(gang.Targets.begin(), gang.Targets.end(),
+                                  [](const TGangTarget& target) { return !target.Udp; });
+  TLineTexts line;
+  if (std::string error = ReadLineOptions(args, line); !error.empty()) return error;
+  for (const char* option : {"--baud", "--data-bits", "--parity", "--stop-bits"}) {
+    if (!args.Has(option)) continue;
+    if (!serial) return std::string(option) + " идёт только с --port";
+    gang.SerialArgs.insert(gang.SerialArgs.end(), {option, args.Value(option)});
+  }
+  TFlashOptions checked;
+  if (std::string error = ReadConnectTimeout(args, checked); !error.empty()) return error;
+  for (const char* option : {"--connect-timeout", "--records"}) {
+    if (args.Has(option)) gang.CommonArgs.insert(gang.CommonArgs.end(), {option, args.Value(option)});
+  }
+  if (args.Has("--records") && args.Value("--records").empty()) return "--records: нужно имя файла";
+  for (const char* flag : {"--yes", "--debug"}) {
+    if (args.Has(flag)) gang.CommonArgs.push_back(flag);
+  }
+  gang.Json = args.Has("--json");
+  return {};
+}
+
+int RunGangCommand(const TParsedArgs& args, std::ostream& out, std::ostream& err) {
+  TGangOptions gang;
+  if (const std::string error = ReadGangOptions(args, gang); !error.empty())
+    return UsageError(kFlashCommand, error, err);
+  const TImageScan scan = ScanImage(gang.Image);
+  if (const std::string problem = ImageProblem(scan, gang.Image); !problem.empty()) {
+    err << "veq flash: " << problem << '\n';
+    return int(TFlashExit::UsageOrImage);
+  }
+  // Every such board answers at the one fixed address, whatever the link.
+  if (scan.BoardKind == kBoardKindOxr) {
+    err << "veq flash: образ для платы вида 2 всегда пишется по адресу 192.168.0.254: сразу в "
+           "несколько плат его не записать, задайте одну цель\n";
+    return int(TFlashExit::UsageOrImage);
+  }
+  int signalsTaken = 0;
+  // The children get the first signal from here and disconnect; a second
+  // one quits at once and leaves them to finish that.
+  TSignalWatcher watcher({SIGINT, SIGTERM}, [&signalsTaken](int signal) {
+    if (++signalsTaken > 1) std::_Exit(kSignalExitBase + signal);
+  });
+  return RunGang(gang, watcher, out, err);
+}
+
 // The settings' file, or the default one.
 std::string ChosenRecordsPath() {
   const std::string inSettings = RecordsPathInSettings(platform::SettingsFileInConfigHome());
@@ -103,11 +207,9 @@ std::string ChosenRecordsPath() {
 
 std::string ParseFlashOptions(const std::vector<std::string>& args, const char* timeDivisorEnv,
                               TFlashOptions& options) {
-  const TParsedArgs parsed =
-      ParseArgs(args, {{"--port", "--baud", "--data-bits", "--parity", "--stop-bits", "--udp",
-                        "--udp-port", "--local-port", "--connect-timeout", "--records"},
-                       {"--yes", "--debug", "--json"}});
+  const TParsedArgs parsed = ParseFlashArgs(args);
   if (!parsed.Error.empty()) return parsed.Error;
+  if (parsed.Repeated.size() > 1) return "несколько целей пишет RunFlashCommand";
   if (parsed.Operands.size() != 1) {
     return parsed.Operands.empty() ? "не задан образ" : "образ задаётся один";
   }
@@ -134,6 +236,10 @@ std::string ParseFlashOptions(const std::vector<std::string>& args, const char* 
 
 int RunFlashCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (ShowHelpIfAsked(kFlashCommand, args, out)) return 0;
+  if (const TParsedArgs parsed = ParseFlashArgs(args);
+      parsed.Error.empty() && parsed.Repeated.size() > 1) {
+    return RunGangCommand(parsed, out, err);
+  }
   TFlashOptions options;
   if (const std::string error = ParseFlashOptions(args, std::getenv(kTimeDivisorVariable), options);
       !error.empty()) {

@@ -142,8 +142,15 @@ void TFlashRun::ShowProgressOnTerminal() {
   });
 }
 
-// At most ten a second while writing, and whenever a section is complete.
+// At most ten a second while writing, and whenever a section is complete;
+// the device's identity once it is known.
 void TFlashRun::EmitProgressEvents() {
+  Loop.AddTimer(kProgressPeriodMs, [this, told = std::string()]() mutable {
+    const std::string& id = Session.DeviceIdentity();
+    if (id.empty() || id == told) return;
+    told = id;
+    Events->Device(BytesToDisplayText(id));
+  });
   auto emitChanged = [this, last = std::optional<TProgress>()]() mutable {
     if (Session.State() != TSessionState::Writing) return;
     const TProgress now = Session.Progress();
@@ -266,6 +273,7 @@ int TFlashRun::Conclude(const TRunEnd& end) {
     result.Writing = end.Writing;
     result.Section = end.Section;
     result.Block = end.Block;
+    if (status != 0) result.Reason = RunEndText(end);
     Events->Result(result);
     return status;
   }

@@ -49,6 +49,10 @@ void TJsonEvents::Progress(const TProgress& progress) {
              {"bytes_total", progress.Total.Bytes}});
 }
 
+void TJsonEvents::Device(const std::string& id) {
+  Write(json{{"event", "device"}, {"id", id}});
+}
+
 void TJsonEvents::Result(const TResult& result) {
   Write(json{{"event", "result"},
              {"outcome", result.Outcome},
@@ -60,5 +64,6 @@ void TJsonEvents::Result(const TResult& result) {
              {"bytes", result.Written.Done.Bytes},
              {"seconds", result.Seconds},
              {"section", result.Writing ? json(result.Section) : json(nullptr)},
-             {"block", result.Writing ? json(result.Block) : json(nullptr)}});
+             {"block", result.Writing ? json(result.Block) : json(nullptr)},
+             {"reason", result.Reason.empty() ? json(nullptr) : json(result.Reason)}});
 }

@@ -17,6 +17,8 @@ class TJsonEvents {
   void Status(const std::string& text);
   void Message(TMessageKind kind, const std::string& text);
   void Progress(const TProgress& progress);
+  // The device's identity, once it has announced itself.
+  void Device(const std::string& id);
 
   struct TResult {
     std::string Outcome;
@@ -29,6 +31,7 @@ class TJsonEvents {
     bool Writing = false;  // section and block are null otherwise
     int Section = 0;
     int Block = 0;
+    std::string Reason;  // the failure's one line, empty on success
   };
   void Result(const TResult& result);
 

@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -397,7 +398,7 @@ TEST_F(FlashEndToEnd, UsageAndImageErrorsExitTwoBeforeAnythingIsSent) {
   EXPECT_EQ(typo.Err.substr(typo.Err.find('\n')), "\nСправка: veq flash --help\n") << typo.Err;
   EXPECT_NE(typo.Err.find("banana"), std::string::npos) << typo.Err;
   EXPECT_EQ(Flash(image, {}).Status, 2);
-  EXPECT_EQ(Flash(image, {"--port", "x", "--udp", "127.0.0.1"}).Status, 2);
+  EXPECT_EQ(Flash(image, {"--port", "x", "--udp", "127.0.0.1", "--udp-port", "0"}).Status, 2);
   EXPECT_EQ(Flash(image, {"--udp", "127.0.0.1", "--udp-port", "0"}).Status, 2);
   EXPECT_EQ(Flash(image, {"--udp", "127.0.0.1", "--connect-timeout", "soon"}).Status, 2);
   EXPECT_EQ(Flash(image, {"--udp", "127.0.0.1"}, {"VEQ_FLASH_TIME_DIVISOR=0"}).Status, 2);
@@ -612,6 +613,108 @@ TEST_F(FlashEndToEnd, RecordsCommandRefusesWhatItCannotUnderstand) {
     const TCommandRun run = RunCommand(RunRecordsCommand, c.Args);
     EXPECT_EQ(run.Status, c.Status) << c.Args.front();
     EXPECT_NE(run.Err, "") << c.Args.front();
+    EXPECT_EQ(run.Out, "");
+  }
+}
+
+// Three boards at once, one of which refuses a block: the others are
+// written, the table names every board, the status is the failure's.
+TEST_F(FlashEndToEnd, AGangWritesEveryBoardAndNamesTheOneThatFailed) {
+  const std::string image = PackImage("KUFX");
+  TSim first = StartSim({"--pty"});
+  TSim failing = StartSim({"--pty"}, {"--err-at", "4"});
+  TSim overUdp = StartSim({"--udp", "127.0.0.1:0"});
+  const TFlash run = Flash(image, {"--port", first.Where, "--port", failing.Where, "--udp",
+                                   overUdp.Where, "--records", Dir.File("runs.sqlite")});
+  EXPECT_EQ(run.Status, 1) << run.Out << run.Err;
+  std::istringstream table(run.Out);
+  std::vector<std::vector<std::string>> rows;
+  for (std::string line; std::getline(table, line);) {
+    std::vector<std::string> cells;
+    std::istringstream cellStream(line);
+    for (std::string cell; std::getline(cellStream, cell, '\t');)
+      cells.push_back(cell);
+    rows.push_back(cells);
+  }
+  ASSERT_EQ(rows.size(), 4u) << run.Out;
+  const struct {
+    std::string Target, Outcome, Exit;
+  } expected[] = {{first.Where, "written", "0"},
+                  {failing.Where, "device-error", "1"},
+                  {overUdp.Where, "written", "0"}};
+  for (size_t i = 0; i < 3; ++i) {
+    ASSERT_GE(rows[i + 1].size(), 8u) << run.Out;
+    EXPECT_EQ(rows[i + 1][0], expected[i].Target);
+    EXPECT_EQ(rows[i + 1][1], "VEQKUFX01105");
+    EXPECT_EQ(rows[i + 1][2], expected[i].Outcome);
+    EXPECT_EQ(rows[i + 1][3], expected[i].Exit);
+  }
+  EXPECT_NE(rows[2][7].find("устройство ответило ERR."), std::string::npos) << run.Out;
+  for (TSim* sim : {&first, &overUdp}) {
+    EXPECT_EQ(sim->Process->Wait(kSimWaitMs), 0) << sim->Log();
+    ExpectSameImage(sim->OutPath, image);
+  }
+  EXPECT_EQ(RecordsIn(Dir.File("runs.sqlite"), {"--outcome", "written"}).size(), 2u);
+}
+
+TEST_F(FlashEndToEnd, AGangTagsEveryJsonEventWithItsTarget) {
+  const std::string image = PackImage("KUFX");
+  TSim one = StartSim({"--pty"});
+  TSim two = StartSim({"--udp", "127.0.0.1:0"});
+  const TFlash run = Flash(image, {"--port", one.Where, "--udp", two.Where, "--json"});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  std::map<std::string, int> results;
+  std::istringstream lines(run.Out);
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json event = nlohmann::json::parse(line);  // throws on a line that is no JSON
+    const std::string target = event.at("target");
+    EXPECT_TRUE(target == one.Where || target == two.Where) << line;
+    if (event.at("event") == "result") {
+      ++results[target];
+      EXPECT_EQ(event.at("outcome"), "written");
+    }
+  }
+  EXPECT_EQ(results, (std::map<std::string, int>{{one.Where, 1}, {two.Where, 1}}));
+}
+
+// Ctrl-C reaches every board's flasher once: each disconnects its board.
+TEST_F(FlashEndToEnd, CtrlCStopsEveryBoardOfAGang) {
+  const std::string image = PackImage("KUFX", "106", 8000, 300);
+  TSim one = StartSim({"--pty"}, {"--delay-ms", "10"});
+  TSim two = StartSim({"--udp", "127.0.0.1:0"}, {"--delay-ms", "10"});
+  const std::string out = Dir.File("gang.out");
+  TChildProcess gang({kVeq, "flash", image, "--port", one.Where, "--udp", two.Where}, out,
+                     Dir.File("gang.err"), {kFastTime});
+  for (TSim* sim : {&one, &two})
+    EXPECT_TRUE(WaitForText(sim->LogPath, "<< VEQKUFX01106", kFlashWaitMs)) << sim->Log();
+  gang.Signal(SIGINT);
+  EXPECT_EQ(gang.Wait(kFlashWaitMs), 130) << ReadFile(Dir.File("gang.err"));
+  const std::string table = ReadFile(out);
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 3) << table;
+  EXPECT_NE(table.find("\tinterrupted\t130\t"), std::string::npos) << table;
+  for (TSim* sim : {&one, &two})
+    EXPECT_TRUE(WaitForText(sim->LogPath, "<< VEQENDF\n", kSimWaitMs)) << sim->Log();
+}
+
+TEST_F(FlashEndToEnd, AGangIsRefusedWhatItCannotDoBeforeAnythingStarts) {
+  const std::string kufx = PackImage("KUFX");
+  const std::string oxr = PackImage("OXR_");
+  const struct {
+    std::vector<std::string> Args;
+    std::string Says;
+  } cases[] = {
+      {{oxr, "--udp", "127.0.0.1", "--udp", "127.0.0.2"}, "192.168.0.254"},
+      {{oxr, "--port", "a", "--port", "b"}, "192.168.0.254"},
+      {{kufx, "--port", "a", "--port", "a"}, "цель a задана дважды"},
+      {{kufx, "--udp", "127.0.0.1", "--udp", "127.0.0.1:1001"}, "задана дважды"},
+      {{kufx, "--port", "a", "--udp", "127.0.0.1:0"}, "--udp «127.0.0.1:0»"},
+      {{kufx, "--port", "a", "--port", "b", "--local-port", "5000"}, "--local-port"},
+      {{kufx, "--udp", "127.0.0.1", "--udp", "127.0.0.2", "--baud", "9600"}, "--baud"},
+  };
+  for (const auto& c : cases) {
+    const TFlash run = Flash(c.Args.front(), {c.Args.begin() + 1, c.Args.end()});
+    EXPECT_EQ(run.Status, 2) << c.Says;
+    EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
     EXPECT_EQ(run.Out, "");
   }
 }

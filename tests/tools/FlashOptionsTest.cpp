@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/FlashCommand.h"
+#include "tools/GangRun.h"
 
 namespace {
 
@@ -106,6 +107,24 @@ TEST(FlashOptions, RefusesWhatCannotBeMeant) {
   }
   for (const char* divisor : {"0", "1001", "ten", ""})
     EXPECT_NE(Parse({"i.vqf", "--udp", "127.0.0.1"}, divisor).Error, "") << divisor;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GangExitStatus, TheFailureThatRanksFirstNamesTheGang) {
+  const struct {
+    std::vector<int> Statuses;
+    int Gang;
+  } cases[] = {
+      {{0, 0, 0}, 0},  {{0, 1, 0}, 1},   {{1, 3, 6}, 3},  {{5, 4, 0}, 4},
+      {{6, 1}, 1},     {{7, 6}, 6},      {{130, 2}, 130}, {{2, 3}, 2},
+      {{137, 0}, 137}, {{127, 5}, 5},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(GangExitStatus(c.Statuses), c.Gang) << ::testing::PrintToString(c.Statuses);
+  }
 }
 
 }  // namespace
