@@ -109,3 +109,8 @@ std::string DefaultRecordsPath() {
 std::string RecordsPathInSettings(const std::string& iniPath) {
   return platform::GetProfileString(iniPath, "Records", "File", "");
 }
+
+std::string ChosenRecordsPath() {
+  const std::string inSettings = RecordsPathInSettings(platform::SettingsFileInConfigHome());
+  return inSettings.empty() ? DefaultRecordsPath() : inSettings;
+}

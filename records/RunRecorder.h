@@ -49,3 +49,6 @@ class TRunRecorder {
 std::string DefaultRecordsPath();
 // The file the settings name ([Records] File=), empty when none.
 std::string RecordsPathInSettings(const std::string& iniPath);
+// The file the command line uses when no --records names one: the one the
+// window's settings file in the config folder names, or the default.
+std::string ChosenRecordsPath();

@@ -10,7 +10,6 @@
 #include "platform/ErrorReport.h"
 #include "platform/MainThread.h"
 #include "platform/SignalWatcher.h"
-#include "platform/UserFolders.h"
 #include "records/RunRecorder.h"
 #include "tools/CommandLine.h"
 #include "tools/GangRun.h"
@@ -197,19 +196,13 @@ int RunGangCommand(const TParsedArgs& args, std::ostream& out, std::ostream& err
   return RunGang(gang, watcher, out, err);
 }
 
-// The settings' file, or the default one.
-std::string ChosenRecordsPath() {
-  const std::string inSettings = RecordsPathInSettings(platform::SettingsFileInConfigHome());
-  return inSettings.empty() ? DefaultRecordsPath() : inSettings;
-}
-
 }  // namespace
 
 std::string ParseFlashOptions(const std::vector<std::string>& args, const char* timeDivisorEnv,
                               TFlashOptions& options) {
   const TParsedArgs parsed = ParseFlashArgs(args);
   if (!parsed.Error.empty()) return parsed.Error;
-  if (parsed.Repeated.size() > 1) return "несколько целей пишет RunFlashCommand";
+  if (parsed.Repeated.size() > 1) return "несколько целей: каждую пишет свой veq flash (RunFlashCommand)";
   if (parsed.Operands.size() != 1) {
     return parsed.Operands.empty() ? "не задан образ" : "образ задаётся один";
   }

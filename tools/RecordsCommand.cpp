@@ -6,7 +6,6 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "platform/UserFolders.h"
 #include "records/RecordBook.h"
 #include "records/RunRecorder.h"
 
@@ -124,9 +123,7 @@ std::string ReadFilter(const TParsedArgs& args, TRecordFilter& filter) {
 }
 
 std::string RecordsPath(const TParsedArgs& args) {
-  if (args.Has("--records")) return args.Value("--records");
-  const std::string inSettings = RecordsPathInSettings(platform::SettingsFileInConfigHome());
-  return inSettings.empty() ? DefaultRecordsPath() : inSettings;
+  return args.Has("--records") ? args.Value("--records") : ChosenRecordsPath();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -560,6 +561,23 @@ TEST_F(FlashEndToEnd, EveryRunLeavesARecordWrittenFailedOrKilled) {
   const TCommandRun csv = RunCommand(RunRecordsCommand, {"--records", records, "--csv"});
   EXPECT_EQ(csv.Out.rfind("started,ended,host,link,target,device_id,", 0), 0u) << csv.Out;
   EXPECT_EQ(std::count(csv.Out.begin(), csv.Out.end(), '\n'), 4);
+}
+
+// Without --records the window's settings name the file (the test's own
+// config folder), and veq records finds it the same way.
+TEST_F(FlashEndToEnd, TheSettingsKeyMovesTheRecordsOfBothCommands) {
+  const char* configHome = std::getenv("XDG_CONFIG_HOME");
+  ASSERT_NE(configHome, nullptr) << "every test has its own config folder";
+  const std::string records = Dir.File("moved.sqlite");
+  std::filesystem::create_directories(std::string(configHome) + "/veq-programmer");
+  std::ofstream(std::string(configHome) + "/veq-programmer/veq-programmer.ini")
+      << "[Records]\nFile=" << records << "\n";
+  TSim sim = StartSim({"--pty"});
+  EXPECT_EQ(Flash(PackImage("KUFX"), sim.LinkArgs()).Status, 0);
+  const TCommandRun listed = RunCommand(RunRecordsCommand, {"--json"});
+  EXPECT_EQ(listed.Status, 0) << listed.Err;
+  EXPECT_NE(listed.Out.find("\"outcome\":\"written\""), std::string::npos) << listed.Out;
+  EXPECT_TRUE(std::filesystem::exists(records));
 }
 
 // Three flashers at once append to one file: every run is there.
