@@ -2,8 +2,10 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <system_error>
@@ -21,6 +23,39 @@ int PollRetryingAfterSignals(pollfd* entries, size_t count, int timeoutMs) {
     const int ready = ::poll(entries, count, timeoutMs);
     if (ready >= 0 || errno != EINTR) return ready;
   }
+}
+
+timespec TimeLeftUntil(std::chrono::steady_clock::time_point until) {
+  const auto left = std::max(std::chrono::steady_clock::duration::zero(),
+                             until - std::chrono::steady_clock::now());
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(left);
+  return {static_cast<time_t>(seconds.count()),
+          static_cast<long>(std::chrono::nanoseconds(left - seconds).count())};
+}
+
+// A signal ends the wait early; the time left is counted again from now.
+int PollRetryingUntil(pollfd* entries, size_t count, std::chrono::steady_clock::time_point until) {
+  for (;;) {
+    const timespec left = TimeLeftUntil(until);
+    const int ready = ::ppoll(entries, count, &left, nullptr);
+    if (ready >= 0 || errno != EINTR) return ready;
+  }
+}
+
+std::vector<pollfd> ReadableEntries(std::span<const int> fds) {
+  std::vector<pollfd> entries;
+  entries.reserve(fds.size());
+  for (const int fd : fds)
+    entries.push_back({fd, POLLIN, 0});
+  return entries;
+}
+
+std::vector<size_t> ReadyPositions(const std::vector<pollfd>& entries) {
+  std::vector<size_t> ready;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if ((entries[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) ready.push_back(i);
+  }
+  return ready;
 }
 
 }  // namespace
@@ -89,16 +124,22 @@ bool WaitReady(int fd, short events, int timeoutMs) {
 }
 
 std::vector<size_t> WaitReadable(std::span<const int> fds, int timeoutMs) {
-  std::vector<pollfd> entries;
-  entries.reserve(fds.size());
-  for (const int fd : fds)
-    entries.push_back({fd, POLLIN, 0});
-  std::vector<size_t> ready;
-  if (PollRetryingAfterSignals(entries.data(), entries.size(), timeoutMs) <= 0) return ready;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if ((entries[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) ready.push_back(i);
-  }
-  return ready;
+  std::vector<pollfd> entries = ReadableEntries(fds);
+  if (PollRetryingAfterSignals(entries.data(), entries.size(), timeoutMs) <= 0) return {};
+  return ReadyPositions(entries);
+}
+
+std::vector<size_t> WaitReadableUntil(std::span<const int> fds,
+                                      std::chrono::steady_clock::time_point until) {
+  std::vector<pollfd> entries = ReadableEntries(fds);
+  if (PollRetryingUntil(entries.data(), entries.size(), until) <= 0) return {};
+  return ReadyPositions(entries);
+}
+
+// The slack is the thread's own; 1 ns is the least the system takes (0
+// would mean "the default" again).
+void UsePreciseWakeUps() {
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
 
 std::optional<std::string> ReadSome(int fd, size_t limit, int& error) {

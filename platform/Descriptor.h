@@ -73,6 +73,18 @@ bool WaitReady(int fd, short events, int timeoutMs);
 // do, none on time-out.
 std::vector<size_t> WaitReadable(std::span<const int> fds, int timeoutMs);
 
+// The same, waiting until a point in time to the microsecond rather than for
+// whole milliseconds, for a thread that must act at a given moment (a
+// simulated board answering at its line's pace). The system may still end
+// the wait up to the thread's timer slack late; see UsePreciseWakeUps.
+std::vector<size_t> WaitReadableUntil(std::span<const int> fds,
+                                      std::chrono::steady_clock::time_point until);
+
+// Asks the system to end the calling thread's timed waits as close to their
+// time as it can, instead of gathering them up to 50 microseconds late to
+// save wake-ups.
+void UsePreciseWakeUps();
+
 // One read of up to limit bytes: empty when nothing was waiting (or a
 // signal came first); std::nullopt with error set when the read failed.
 std::optional<std::string> ReadSome(int fd, size_t limit, int& error);

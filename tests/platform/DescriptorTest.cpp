@@ -62,6 +62,19 @@ TEST(WaitReadable, TellsWhichDescriptorHasInputAndEndsOnAWakeSignal) {
   EXPECT_EQ(platform::ReadSome(talking.Read.Get(), 16, error), "");
 }
 
+TEST(WaitReadableUntil, EndsAtItsTimeOrAtInput) {
+  TPipe pipe;
+  const std::array<int, 1> fds{pipe.Read.Get()};
+  const auto start = std::chrono::steady_clock::now();
+  const auto until = start + std::chrono::microseconds(1500);
+  EXPECT_TRUE(platform::WaitReadableUntil(fds, until).empty());
+  EXPECT_GE(std::chrono::steady_clock::now(), until) << "never early";
+  EXPECT_TRUE(platform::WaitReadableUntil(fds, start).empty()) << "a time gone: no wait";
+  ASSERT_EQ(platform::WriteAll(pipe.Write.Get(), "a").Error, 0);
+  EXPECT_EQ(platform::WaitReadableUntil(fds, start + std::chrono::hours(1)),
+            std::vector<size_t>{0});
+}
+
 TEST(ReadWholeFile, GivesTheBytesOrTheErrno) {
   const TTempDir dir;
   const std::string bytes("a\0b\r\n", 5);
