@@ -37,16 +37,6 @@ namespace {
 using TWords = std::vector<std::string>;
 using TRun = int (*)(const TWords&, std::ostream&, std::ostream&);
 
-const TKnownOptions kFlashOptions = {{"--port", "--baud", "--data-bits", "--parity", "--stop-bits",
-                                      "--udp", "--udp-port", "--local-port", "--connect-timeout"},
-                                     {"--yes", "--debug", "--json"}};
-const TKnownOptions kPackOptions = {{"-o", "--board", "--variant", "--version", "--block-size"}, {}};
-const TKnownOptions kInfoOptions = {{}, {"--all"}};
-const TKnownOptions kSimOptions = {
-    {"--port", "--udp", "--id", "--out", "--wrong-at", "--err-at", "--silent-at", "--delay-ms",
-     "--boot-after-ms", "--baud", "--data-bits", "--parity", "--stop-bits"},
-    {"--pty", "--noise", "--once"}};
-const TKnownOptions kPortsOptions = {};
 
 bool Contains(const TWords& words, const std::string& word) {
   return std::find(words.begin(), words.end(), word) != words.end();
@@ -251,7 +241,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   switch (choice % 6) {
     case 0: {
-      const TParsedArgs parsed = CheckParse(words, kFlashOptions);
+      const TParsedArgs parsed = CheckParse(words, kFlashCommand.Options);
       CheckHelp(kFlashCommand, words);
       if (parsed.Error.empty()) {
         CheckLineOptions(parsed);
@@ -262,7 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     case 1: {
-      CheckParse(words, kPackOptions);
+      CheckParse(words, kPackCommand.Options);
       CheckHelp(kPackCommand, words);
       // A required option named by no word is missing whatever else pack knows.
       bool missing = false;
@@ -272,7 +262,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     case 2: {
-      CheckParse(words, kInfoOptions);
+      CheckParse(words, kInfoCommand.Options);
       CheckHelp(kInfoCommand, words);
       // Words that all begin with '-' (none "-" or "--") leave no operand.
       const bool noImage = std::all_of(words.begin(), words.end(), [](const std::string& word) {
@@ -282,14 +272,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     case 3: {
-      const TParsedArgs parsed = CheckParse(words, kSimOptions);
+      const TParsedArgs parsed = CheckParse(words, kSimCommand.Options);
       CheckHelp(kSimCommand, words);
       if (parsed.Error.empty()) CheckLineOptions(parsed);
       if (AsksForHelp(words)) CheckRun(RunSimCommand, kSimCommand, words);
       break;
     }
     case 4: {
-      CheckParse(words, kPortsOptions);
+      CheckParse(words, kPortsCommand.Options);
       CheckHelp(kPortsCommand, words);
       if (AsksForHelp(words)) CheckRun(RunPortsCommand, kPortsCommand, words);
       break;

@@ -42,10 +42,11 @@ TParsedArgs ParseArgs(const std::vector<std::string>& args, const TKnownOptions&
 std::optional<int64_t> ParseNumber(const std::string& text, int64_t min, int64_t max);
 
 // What a command tells about itself: its word after "veq" (empty for "veq"
-// itself) and its whole --help text.
+// itself), its whole --help text and the options it parses.
 struct TCommandText {
   const char* Name;
   const char* Usage;
+  TKnownOptions Options = {};
 };
 
 // "--help" or "-h" among the words before a "--"; asked before parsing, so

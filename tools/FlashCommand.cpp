@@ -60,7 +60,11 @@ const TCommandText kFlashCommand = {
     "  7  устройство не готово за --connect-timeout\n"
     "  128+N  сигнал N, после отключения (130 — Ctrl-C, 143 — SIGTERM)\n"
     "Для проверок: VEQ_FLASH_TIME_DIVISOR=N ускоряет таймер и паузы в N раз,\n"
-    "а сеанс считает их полной длины.\n"};
+    "а сеанс считает их полной длины.\n",
+    {{"--port", "--baud", "--data-bits", "--parity", "--stop-bits", "--udp", "--udp-port",
+      "--local-port", "--connect-timeout", "--records"},
+     {"--yes", "--debug", "--json"},
+     {"--port", "--udp"}}};
 
 namespace {
 
@@ -103,10 +107,7 @@ std::string ReadConnectTimeout(const TParsedArgs& args, TFlashOptions& options) 
 }
 
 TParsedArgs ParseFlashArgs(const std::vector<std::string>& args) {
-  return ParseArgs(args, {{"--port", "--baud", "--data-bits", "--parity", "--stop-bits", "--udp",
-                           "--udp-port", "--local-port", "--connect-timeout", "--records"},
-                          {"--yes", "--debug", "--json"},
-                          {"--port", "--udp"}});
+  return ParseArgs(args, kFlashCommand.Options);
 }
 
 // "IP" or "IP:PORT" of one --udp target; PORT defaults to --udp-port.

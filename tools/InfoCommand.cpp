@@ -16,7 +16,8 @@ const TCommandText kInfoCommand = {
     "  исполнение, версия ПО, блоки раздела 0 и проверка его контрольной суммы).\n"
     "  --all  ещё пройти все разделы до конечного маркера и проверить\n"
     "         контрольную сумму каждого так, как её считает плата.\n"
-    "Код выхода: 0 образ исправен, 1 проверка не прошла, 2 ошибка в командной строке.\n"};
+    "Код выхода: 0 образ исправен, 1 проверка не прошла, 2 ошибка в командной строке.\n",
+    {{}, {"--all"}}};
 
 namespace {
 
@@ -50,7 +51,7 @@ void PrintSections(const TImageScan& scan, std::ostream& out) {
 
 int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (ShowHelpIfAsked(kInfoCommand, args, out)) return 0;
-  const TParsedArgs parsed = ParseArgs(args, {{}, {"--all"}});
+  const TParsedArgs parsed = ParseArgs(args, kInfoCommand.Options);
   std::string error = parsed.Error;
   if (error.empty() && parsed.Operands.size() != 1)
     error = parsed.Operands.empty() ? "не задан образ" : "нужен ровно один образ";

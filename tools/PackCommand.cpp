@@ -22,7 +22,8 @@ const TCommandText kPackCommand = {
     "  --version ННН    версия ПО, три десятичные цифры\n"
     "  --block-size N   байт данных в блоке, 1..2048 (по умолчанию 512)\n"
     "Код выхода: 0 записан, 1 файл не удалось прочитать или записать,\n"
-    "2 ошибка в командной строке.\n"};
+    "2 ошибка в командной строке.\n",
+    {{"-o", "--board", "--variant", "--version", "--block-size"}, {}}};
 
 namespace {
 
@@ -122,8 +123,7 @@ std::optional<std::string> BuildImage(const TPackRequest& request, std::string& 
 
 int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (ShowHelpIfAsked(kPackCommand, args, out)) return 0;
-  const TParsedArgs parsed =
-      ParseArgs(args, {{"-o", "--board", "--variant", "--version", "--block-size"}, {}});
+  const TParsedArgs parsed = ParseArgs(args, kPackCommand.Options);
   std::string error = parsed.Error;
   const auto request = error.empty() ? ReadRequest(parsed, error) : std::nullopt;
   if (!request) return UsageError(kPackCommand, error, err);

@@ -13,7 +13,7 @@ const TCommandText kPortsCommand = {
 
 int RunPortsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (ShowHelpIfAsked(kPortsCommand, args, out)) return 0;
-  const TParsedArgs parsed = ParseArgs(args, {});
+  const TParsedArgs parsed = ParseArgs(args, kPortsCommand.Options);
   if (!parsed.Error.empty()) return UsageError(kPortsCommand, parsed.Error, err);
   if (!parsed.Operands.empty())
     return UsageError(kPortsCommand, "лишний аргумент «" + parsed.Operands.front() + "»", err);

@@ -23,7 +23,8 @@ const TCommandText kRecordsCommand = {
     "                     interrupted\n"
     "  --json             по объекту JSON в строке\n"
     "  --csv              CSV с заголовком\n"
-    "Код выхода: 0, 1 файл записей не читается, 2 ошибка в командной строке.\n"};
+    "Код выхода: 0, 1 файл записей не читается, 2 ошибка в командной строке.\n",
+    {{"--records", "--device", "--since", "--outcome"}, {"--json", "--csv"}}};
 
 namespace {
 
@@ -131,7 +132,7 @@ std::string RecordsPath(const TParsedArgs& args) {
 int RunRecordsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (ShowHelpIfAsked(kRecordsCommand, args, out)) return 0;
   const TParsedArgs parsed =
-      ParseArgs(args, {{"--records", "--device", "--since", "--outcome"}, {"--json", "--csv"}});
+      ParseArgs(args, kRecordsCommand.Options);
   if (!parsed.Error.empty()) return UsageError(kRecordsCommand, parsed.Error, err);
   if (!parsed.Operands.empty())
     return UsageError(kRecordsCommand, "лишний аргумент «" + parsed.Operands.front() + "»", err);

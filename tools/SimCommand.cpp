@@ -38,14 +38,26 @@ const TCommandText kSimCommand = {
     "  --count-headers       K считает и заголовки разделов с маркером конца, по\n"
     "                        порядку прихода (заголовок раздела 0 — блок 1)\n"
     "  --delay-ms N          посылать каждый ответ на N мс позже\n"
+    "  --line-rate БОД       отвечать, как плата на линии с этой скоростью (от 50\n"
+    "                        до 4000000 бод): каждый ответ уходит через время, за\n"
+    "                        которое запрос и сам ответ прошли бы по такой линии\n"
+    "                        (11 бит на байт), считая от прихода последнего байта\n"
+    "                        запроса\n"
     "  --boot-after-ms N     N мс после старта ничего не слышать\n"
     "  --once                выйти по окончании первого сеанса записи\n"
     "Код выхода: 0 остановлен (сигналом, --once или --gone-at), 1 --out не записан,\n"
-    "2 ошибка в командной строке, 3 линию не удалось открыть.\n"};
+    "2 ошибка в командной строке, 3 линию не удалось открыть.\n",
+    {{"--port", "--udp", "--id", "--out", "--wrong-at", "--err-at", "--silent-at", "--noise-at",
+      "--split-at", "--gone-at", "--delay-ms", "--line-rate", "--boot-after-ms", "--baud",
+      "--data-bits", "--parity", "--stop-bits"},
+     {"--pty", "--noise", "--once", "--count-headers"}}};
 
 namespace {
 
 constexpr int64_t kMaxMs = 24LL * 3600 * 1000;
+// The rates a Linux serial line can be set to, from the slowest to the fastest.
+constexpr int64_t kMinLineRate = 50;
+constexpr int64_t kMaxLineRate = 4000000;
 // Sections of up to 65535 blocks, and as many sections.
 constexpr int64_t kMaxBlockNumber = 0xFFFF * 0xFFFFLL;
 
@@ -95,6 +107,18 @@ std::string ReadMilliseconds(const TParsedArgs& args, const char* option, int64_
            std::to_string(kMaxMs);
   }
   value = *ms;
+  return {};
+}
+
+std::string ReadLineRate(const TParsedArgs& args, int64_t& rate) {
+  if (!args.Has("--line-rate")) return {};
+  const std::string text = args.Value("--line-rate");
+  const auto baud = ParseNumber(text, kMinLineRate, kMaxLineRate);
+  if (!baud) {
+    return "--line-rate «" + text + "»: нужна скорость в бодах от " + std::to_string(kMinLineRate) +
+           " до " + std::to_string(kMaxLineRate);
+  }
+  rate = *baud;
   return {};
 }
 
@@ -148,6 +172,7 @@ std::string ReadOptions(const TParsedArgs& args, TSimOptions& options) {
   for (const std::string& error :
        {ReadLink(args, options), ReadFault(args, options.Model),
         ReadMilliseconds(args, "--delay-ms", options.Model.AnswerDelayMs),
+        ReadLineRate(args, options.Model.LineRate),
         ReadMilliseconds(args, "--boot-after-ms", options.Model.BootDelayMs)}) {
     if (!error.empty()) return error;
   }
@@ -164,11 +189,7 @@ std::unique_ptr<ISimLink> OpenLink(const TSimOptions& options) {
 
 int RunSimCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (ShowHelpIfAsked(kSimCommand, args, out)) return 0;
-  const TParsedArgs parsed = ParseArgs(
-      args, {{"--port", "--udp", "--id", "--out", "--wrong-at", "--err-at", "--silent-at",
-              "--noise-at", "--split-at", "--gone-at", "--delay-ms", "--boot-after-ms", "--baud",
-              "--data-bits", "--parity", "--stop-bits"},
-             {"--pty", "--noise", "--once", "--count-headers"}});
+  const TParsedArgs parsed = ParseArgs(args, kSimCommand.Options);
   TSimOptions options;
   const std::string error = parsed.Error.empty() ? ReadOptions(parsed, options) : parsed.Error;
   if (!error.empty()) return UsageError(kSimCommand, error, err);

@@ -8,7 +8,7 @@ namespace {
 
 // The model notices a pause in the stream only when it is asked; this is how
 // often it is asked while nothing arrives.
-constexpr int kIdlePollMs = 20;
+constexpr std::chrono::milliseconds kIdlePoll{20};
 
 const char* PhaseChangeText(TDeviceModel::TPhase phase) {
   switch (phase) {
@@ -47,23 +47,14 @@ TSimRunner::TSimRunner(std::unique_ptr<ISimLink> link, TDeviceModel::TSettings s
       Model(std::move(settings)),
       Where_(Link->Where()),
       LastPhase(Model.Phase()),
-      PowerOnAt(std::chrono::steady_clock::now()) {}
+      PowerOnAt(TClock::now()) {}
 
 TSimRunner::~TSimRunner() {
   Stop();
 }
 
 int64_t TSimRunner::NowMs() const {
-  return std::chrono::floor<std::chrono::milliseconds>(std::chrono::steady_clock::now() - PowerOnAt)
-      .count();
-}
-
-// A delivery is stamped with the next whole millisecond: stamped with the
-// last one, an answer due so many milliseconds later could leave up to a
-// millisecond before its time.
-int64_t TSimRunner::ArrivalMs() const {
-  return std::chrono::ceil<std::chrono::milliseconds>(std::chrono::steady_clock::now() - PowerOnAt)
-      .count();
+  return std::chrono::floor<std::chrono::milliseconds>(TClock::now() - PowerOnAt).count();
 }
 
 void TSimRunner::Log(const std::string& line) {
@@ -85,10 +76,11 @@ void TSimRunner::Stop() {
 }
 
 void TSimRunner::Run() {
+  platform::UsePreciseWakeUps();
   const int runsAtStart = RunsEnded_;
   while (Link && !StopRequested && !(Once && RunsEnded_ > runsAtStart)) {
     const std::array<int, 2> fds{Link->Fd(), Wake.Fd()};
-    const std::vector<size_t> ready = platform::WaitReadable(fds, PollTimeoutMs());
+    const std::vector<size_t> ready = platform::WaitReadableUntil(fds, WakeAt());
     if (!ready.empty() && ready.front() == 0) Receive();
     if (!Link) break;
     Model.Advance(NowMs());
@@ -97,9 +89,12 @@ void TSimRunner::Run() {
   }
 }
 
-int TSimRunner::PollTimeoutMs() const {
-  if (Pending.empty()) return kIdlePollMs;
-  return static_cast<int>(std::clamp<int64_t>(Pending.front().AtMs - NowMs(), 0, kIdlePollMs));
+// An answer is due to the microsecond: at 921600 Bd a 64-byte block and its
+// answer take 0.8 ms on the wire, which a wait of whole milliseconds would
+// stretch to 1-2 ms.
+TSimRunner::TClock::time_point TSimRunner::WakeAt() const {
+  const TClock::time_point idle = TClock::now() + kIdlePoll;
+  return Pending.empty() ? idle : std::min(idle, Pending.front().Due);
 }
 
 void TSimRunner::Receive() {
@@ -110,18 +105,31 @@ void TSimRunner::Receive() {
     Log(std::string("!! ") + error.what());
     return;
   }
+  const TClock::time_point arrived = TClock::now();
   if (bytes.empty()) return;
   Log("<< " + EscapeForLog(bytes));
-  for (TDeviceModel::TAnswer& answer : Model.Receive(bytes, ArrivalMs())) {
-    // Answers come in the order they are due, except that a later delivery
-    // cannot overtake an earlier one's answers.
-    const auto at = std::upper_bound(
-        Pending.begin(), Pending.end(), answer.AtMs,
-        [](int64_t atMs, const TDeviceModel::TAnswer& queued) { return atMs < queued.AtMs; });
-    Pending.insert(at, std::move(answer));
-  }
+  // The model counts whole milliseconds: the delivery is stamped with the
+  // next one, and Schedule takes that rounding back out of the answers.
+  const int64_t stampMs = std::chrono::ceil<std::chrono::milliseconds>(arrived - PowerOnAt).count();
+  for (TDeviceModel::TAnswer& answer : Model.Receive(bytes, stampMs))
+    Schedule(std::move(answer), arrived, stampMs);
   NotePhase();
   NoteFault();
+}
+
+// An answer waits its distance from its delivery's stamp, counted from the
+// moment the delivery was read: neither the stamp's rounding nor the log
+// line written since moves it.
+void TSimRunner::Schedule(TDeviceModel::TAnswer answer, TClock::time_point arrived,
+                          int64_t stampMs) {
+  const std::chrono::microseconds wait{answer.AtUs - stampMs * 1000};
+  const TClock::time_point due = arrived + wait;
+  // Answers go in the order they are due, except that a later delivery
+  // cannot overtake an earlier one's answers.
+  const auto at = std::upper_bound(
+      Pending.begin(), Pending.end(), due,
+      [](TClock::time_point dueAt, const TScheduledAnswer& queued) { return dueAt < queued.Due; });
+  Pending.insert(at, {std::move(answer.Bytes), due});
 }
 
 void TSimRunner::NoteFault() {
@@ -137,7 +145,7 @@ void TSimRunner::NoteFault() {
 }
 
 void TSimRunner::SendDueAnswers() {
-  while (!Pending.empty() && Pending.front().AtMs <= NowMs()) {
+  while (!Pending.empty() && Pending.front().Due <= TClock::now()) {
     const std::string bytes = std::move(Pending.front().Bytes);
     Pending.pop_front();
     try {

@@ -14,8 +14,9 @@
 
 // A simulated VEQ board: the device model behind a real link, on the model's
 // clock of milliseconds since the runner was made (the board's power-on).
-// It serves on the thread that calls Run, or on one of its own (Start), so
-// that a test can flash it in-process.
+// Answers leave to the microsecond the model asks for, counted from the
+// moment their request was read. It serves on the thread that calls Run, or
+// on one of its own (Start), so that a test can flash it in-process.
 class TSimRunner {
  public:
   // Throws std::invalid_argument for settings the model refuses.
@@ -52,24 +53,34 @@ class TSimRunner {
   std::string AcceptedImage() const { return Model.AcceptedImage(); }
 
  private:
+  using TClock = std::chrono::steady_clock;
+
+  // An answer waiting for its time.
+  struct TScheduledAnswer {
+    std::string Bytes;
+    TClock::time_point Due;
+  };
+
   int64_t NowMs() const;
-  int64_t ArrivalMs() const;
   void Log(const std::string& line);
   void Receive();
+  void Schedule(TDeviceModel::TAnswer answer, TClock::time_point arrived, int64_t stampMs);
   void SendDueAnswers();
   // Logs a change of the model's phase and counts the runs that end.
   void NotePhase();
   // Logs where the fault knob strikes; closes the link when the board is gone.
   void NoteFault();
-  int PollTimeoutMs() const;
+  // When the serving loop must look again: the next answer's time, or a
+  // moment to let the model notice a pause.
+  TClock::time_point WakeAt() const;
 
   std::unique_ptr<ISimLink> Link;
   TDeviceModel Model;
   std::string Where_;
   TDeviceModel::TPhase LastPhase;
   int LastFaultsStruck = 0;
-  std::chrono::steady_clock::time_point PowerOnAt;
-  std::deque<TDeviceModel::TAnswer> Pending;
+  TClock::time_point PowerOnAt;
+  std::deque<TScheduledAnswer> Pending;
   platform::TWakeSignal Wake;
   std::atomic<bool> StopRequested{false};
   std::atomic<int> RunsEnded_{0};

@@ -79,16 +79,16 @@ TEST(CommandLine, HelpIsAskedOnlyBeforeADoubleDash) {
 
 TEST(CommandLine, UsageErrorNamesTheMistakeAndWhereTheHelpIs) {
   const struct {
-    TCommandText Command;
+    const char* Name;
     std::string Err;
   } cases[] = {
-      {{"info", "справка"}, "veq info: беда\nСправка: veq info --help\n"},
-      {{"", "справка"}, "veq: беда\nСправка: veq --help\n"},
+      {"info", "veq info: беда\nСправка: veq info --help\n"},
+      {"", "veq: беда\nСправка: veq --help\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Err);
     std::ostringstream err;
-    EXPECT_EQ(UsageError(c.Command, "беда", err), 2);
+    EXPECT_EQ(UsageError({c.Name, "справка"}, "беда", err), 2);
     EXPECT_EQ(err.str(), c.Err);
   }
 }

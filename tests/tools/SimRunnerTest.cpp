@@ -147,6 +147,23 @@ TEST_P(SimRunner, SendsLateAnswersNoEarlierThanTheirTime) {
   EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(80));
 }
 
+TEST_P(SimRunner, AtALineRateAnswersAfterTheWireTimeOfRequestAndAnswer) {
+  TDeviceModel::TSettings settings;
+  settings.LineRate = 1200;
+  // The probe and the identity: (1 + 12) bytes x 11 bits / 1200 Bd = 119166.7 us,
+  // rounded up to the microsecond, counted from the probe's delivery.
+  constexpr int64_t kWireUs = 119167;
+  const std::vector<TDeviceModel::TAnswer> answers = TDeviceModel(settings).Receive("S", 1000);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers.front().AtUs, 1000 * 1000 + kWireUs);
+  EXPECT_EQ(answers.front().AtMs, 1000 + 120) << "rounded up, never early";
+
+  StartBoard(settings);
+  const auto sent = std::chrono::steady_clock::now();
+  ExpectAnswer("S", "VEQKUFX01105");
+  EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::microseconds(kWireUs));
+}
+
 TEST_P(SimRunner, StopsWhenAskedThoughNothingHappens) {
   StartBoard();
   const auto asked = std::chrono::steady_clock::now();
@@ -234,6 +251,8 @@ TEST(SimCommand, RefusesBadOptionsBeforeOpeningALink) {
       {{"--pty", "--count-headers"},
        "--count-headers бывает только с номером блока сбоя (--wrong-at и другие)"},
       {{"--pty", "--delay-ms", "-5"}, "--delay-ms «-5»: нужно число миллисекунд от 0 до 86400000"},
+      {{"--pty", "--line-rate", "9600.5"},
+       "--line-rate «9600.5»: нужна скорость в бодах от 50 до 4000000"},
       {{"--pty", "extra"}, "лишний аргумент «extra»"},
   };
   for (const auto& c : cases) {

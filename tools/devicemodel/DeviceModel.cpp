@@ -9,6 +9,24 @@
 
 namespace {
 
+// A byte on the board's serial line: start bit, 8 data bits, parity, stop bit.
+constexpr int64_t kBitsPerByte = 11;
+constexpr int64_t kMicrosecondsPerMs = 1000;
+constexpr int64_t kMicrosecondsPerSecond = 1000000;
+
+// Also for a negative value (a caller's clock may start anywhere).
+int64_t DivideRoundingUp(int64_t value, int64_t divisor) {
+  return value / divisor + (value % divisor > 0 ? 1 : 0);
+}
+
+// Rounded up, as is the millisecond derived from it: an answer that left a
+// fraction early would beat the wire it plays.
+int64_t WireMicroseconds(size_t bytes, int64_t bitsPerSecond) {
+  if (bitsPerSecond == 0) return 0;
+  return DivideRoundingUp(static_cast<int64_t>(bytes) * kBitsPerByte * kMicrosecondsPerSecond,
+                          bitsPerSecond);
+}
+
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -33,6 +51,7 @@ void TDeviceModel::Validate(const TSettings& settings) {
   const bool capital = std::any_of(settings.Noise.begin(), settings.Noise.end(),
                                    [](char c) { return c >= 'A' && c <= 'Z'; });
   if (capital) throw std::invalid_argument("noise must not hold capital letters");
+  if (settings.LineRate < 0) throw std::invalid_argument("the line rate must not be negative");
 }
 
 void TDeviceModel::PowerOn(int64_t nowMs) {
@@ -98,7 +117,7 @@ size_t TDeviceModel::ConsumeCommands(std::string_view bytes, int64_t nowMs) {
     const char c = bytes[i];
     if (Phase_ == TPhase::Boot && c == kProbe[0]) {
       CommandTail.clear();
-      AnswerIdentity(nowMs);
+      AnswerIdentity({kProbe.size(), nowMs});
       continue;
     }
     CommandTail += c;
@@ -107,7 +126,7 @@ size_t TDeviceModel::ConsumeCommands(std::string_view bytes, int64_t nowMs) {
       EnterBoot();
     } else if (Phase_ == TPhase::Boot && EndsWith(CommandTail, kProgrammingMode)) {
       CommandTail.clear();
-      Answer(kReady, nowMs);
+      Answer(kReady, {kProgrammingMode.size(), nowMs});
       EnterRun();
       return i + 1;
     }
@@ -131,18 +150,19 @@ size_t TDeviceModel::ConsumeFrame(std::string_view bytes, int64_t nowMs) {
 }
 
 void TDeviceModel::HeaderComplete(int64_t nowMs) {
+  const TRequest frame{Frame.size(), nowMs};
   Current = {std::move(Frame), {}};
   Frame.clear();
   const SectionHeader header = ParseSectionHeader(Current.Header);
   const bool fault = FaultHere(false);
   if (header.IsEndMarker()) {
-    if (!AnswerFrame(kApp, fault, nowMs)) return;
+    if (!AnswerFrame(kApp, fault, frame)) return;
     Accepted.push_back(std::move(Current));
     Phase_ = TPhase::Started;
     CommandTail.clear();
     return;
   }
-  if (!AnswerFrame(kGet, fault, nowMs)) return;
+  if (!AnswerFrame(kGet, fault, frame)) return;
   if (header.DataLength() == 0) {
     Accepted.push_back(std::move(Current));
     return;
@@ -154,16 +174,17 @@ void TDeviceModel::HeaderComplete(int64_t nowMs) {
 }
 
 void TDeviceModel::BlockComplete(int64_t nowMs) {
+  const TRequest frame{Frame.size(), nowMs};
   Current.Data += Frame;
   Frame.clear();
   ++BlockInSection;
   ++BlockNumber;
   const bool fault = FaultHere(true);
   if (BlockInSection < BlockCount) {
-    AnswerFrame(kGet, fault, nowMs);
+    AnswerFrame(kGet, fault, frame);
     return;
   }
-  if (!AnswerFrame(kReady, fault, nowMs)) return;
+  if (!AnswerFrame(kReady, fault, frame)) return;
   Accepted.push_back(std::move(Current));
   Current = {};
   AwaitingHeader = true;
@@ -176,16 +197,16 @@ bool TDeviceModel::FaultHere(bool block) {
   return block && BlockNumber == Settings_.FaultBlock;
 }
 
-bool TDeviceModel::AnswerFrame(const std::string& word, bool fault, int64_t nowMs) {
+bool TDeviceModel::AnswerFrame(const std::string& word, bool fault, const TRequest& frame) {
   if (!fault) {
-    Answer(word, nowMs);
+    Answer(word, frame);
     return true;
   }
   ++FaultsStruck_;
   switch (Settings_.Fault) {
     case TFault::Wrong:
     case TFault::Err:
-      Answer(Settings_.Fault == TFault::Wrong ? kWrong : kErr, nowMs);
+      Answer(Settings_.Fault == TFault::Wrong ? kWrong : kErr, frame);
       Phase_ = TPhase::Failed;
       CommandTail.clear();
       return false;
@@ -197,44 +218,51 @@ bool TDeviceModel::AnswerFrame(const std::string& word, bool fault, int64_t nowM
       break;
     case TFault::Noise:
       if (!Silenced) {
-        Answers.push_back({kNoiseBytes + Settings_.Noise + word + Settings_.Noise + kNoiseBytes,
-                           nowMs + Settings_.AnswerDelayMs});
+        Answers.push_back(
+            Due(kNoiseBytes + Settings_.Noise + word + Settings_.Noise + kNoiseBytes, frame));
       }
       return true;
     case TFault::Split:
       if (!Silenced) {
         const std::string& noise = Settings_.Noise;
         const size_t half = word.size() / 2;
-        const int64_t at = nowMs + Settings_.AnswerDelayMs;
-        Answers.push_back({noise + word.substr(0, half), at});
-        Answers.push_back({word.substr(half) + noise, at + Settings_.SplitGapMs});
+        Answers.push_back(Due(noise + word.substr(0, half), frame));
+        Answers.push_back(Due(word.substr(half) + noise, frame, Settings_.SplitGapMs));
       }
       return true;
     case TFault::None:
       break;
   }
-  Answer(word, nowMs);
+  Answer(word, frame);
   return true;
 }
 
-void TDeviceModel::Answer(const std::string& word, int64_t nowMs) {
+void TDeviceModel::Answer(const std::string& word, const TRequest& request) {
   if (Silenced) return;
   const std::string& noise = Settings_.Noise;
-  Answers.push_back({noise + word + noise, nowMs + Settings_.AnswerDelayMs});
+  Answers.push_back(Due(noise + word + noise, request));
 }
 
-void TDeviceModel::AnswerIdentity(int64_t nowMs) {
+void TDeviceModel::AnswerIdentity(const TRequest& probe) {
   if (Silenced) return;  // only a board that has gone is silenced in its boot state
   const std::string& id = Settings_.Identity;
   const std::string& noise = Settings_.Noise;
-  const int64_t at = nowMs + Settings_.AnswerDelayMs;
   if (!Settings_.SplitIdentity) {
-    Answers.push_back({noise + id + noise, at});
+    Answers.push_back(Due(noise + id + noise, probe));
     return;
   }
   const size_t half = id.size() / 2;
-  Answers.push_back({noise + id.substr(0, half), at});
-  Answers.push_back({id.substr(half) + noise, at + Settings_.SplitGapMs});
+  Answers.push_back(Due(noise + id.substr(0, half), probe));
+  Answers.push_back(Due(id.substr(half) + noise, probe, Settings_.SplitGapMs));
+}
+
+// Each delivery of an answer pays the wire time of its own bytes: a split
+// answer's second half waits its gap and its own bytes, not the first half's.
+TDeviceModel::TAnswer TDeviceModel::Due(std::string bytes, const TRequest& request,
+                                        int64_t laterMs) const {
+  const int64_t atUs = (request.AtMs + Settings_.AnswerDelayMs + laterMs) * kMicrosecondsPerMs +
+                       WireMicroseconds(request.Bytes + bytes.size(), Settings_.LineRate);
+  return {std::move(bytes), DivideRoundingUp(atUs, kMicrosecondsPerMs), atUs};
 }
 
 std::string TDeviceModel::AcceptedImage() const {

@@ -36,6 +36,12 @@
 //     by a pause longer than FrameGapMs are dropped, like a receiver whose
 //     inter-byte time-out has expired.
 //
+// Answer times: an answer is due AnswerDelayMs after the delivery that
+// completed its request. At a line rate (LineRate bits per second) it waits
+// besides the time a serial wire at that rate takes for the request's bytes
+// and for its own, 11 bits a byte (start, 8 data, parity, stop), so that a
+// fast link such as a pseudo-terminal paces the dialogue like that wire.
+//
 // Block numbers: k counts the data blocks of the current run, 1-based, across
 // all its sections (header bytes are not counted), or, with FaultCountsHeaders,
 // every header and block of the run in the order they come, the end marker
@@ -67,6 +73,7 @@ class TDeviceModel {
     // letter, so they can neither form nor complete an answer word.
     std::string Noise;
     int64_t AnswerDelayMs = 0;  // every answer is sent this late
+    int64_t LineRate = 0;       // bits per second of the wire played; 0: none
     int64_t BootDelayMs = 0;    // time from power-on until "S" is answered
     int64_t FrameGapMs = 250;
     TFault Fault = TFault::None;
@@ -74,9 +81,13 @@ class TDeviceModel {
     bool FaultCountsHeaders = false;  // k counts headers and the end marker too
   };
 
+  // When to send: AtUs in microseconds on the caller's clock, which is
+  // exact at a line rate; AtMs the same rounded up to a whole millisecond,
+  // for a caller whose clock has milliseconds only.
   struct TAnswer {
     std::string Bytes;
     int64_t AtMs = 0;
+    int64_t AtUs = 0;
   };
 
   // A section as the board stored it: header and data bytes as received.
@@ -97,8 +108,8 @@ class TDeviceModel {
   explicit TDeviceModel(TSettings settings);
 
   // The knobs may change between deliveries. Throws std::invalid_argument
-  // (and keeps the old settings) for an identity that is not 12 bytes or
-  // noise that holds a capital letter.
+  // (and keeps the old settings) for an identity that is not 12 bytes,
+  // noise that holds a capital letter or a negative line rate.
   void SetSettings(TSettings settings);
   const TSettings& Settings() const { return Settings_; }
 
@@ -129,6 +140,13 @@ class TDeviceModel {
   std::string AcceptedImage() const;
 
  private:
+  // A request being answered: its size, and the time of the delivery that
+  // completed it.
+  struct TRequest {
+    size_t Bytes = 0;
+    int64_t AtMs = 0;
+  };
+
   static void Validate(const TSettings& settings);
   bool Booted(int64_t nowMs) const { return nowMs >= PowerOnAtMs + Settings_.BootDelayMs; }
   void ApplyPause(int64_t nowMs);
@@ -143,10 +161,12 @@ class TDeviceModel {
   bool FaultHere(bool block);
   // Answers a complete header or block, applying the fault if it struck there;
   // false when the run failed instead.
-  bool AnswerFrame(const std::string& word, bool fault, int64_t nowMs);
+  bool AnswerFrame(const std::string& word, bool fault, const TRequest& frame);
 
-  void Answer(const std::string& word, int64_t nowMs);
-  void AnswerIdentity(int64_t nowMs);
+  void Answer(const std::string& word, const TRequest& request);
+  void AnswerIdentity(const TRequest& probe);
+  // One delivery of an answer to request, laterMs after its usual time.
+  TAnswer Due(std::string bytes, const TRequest& request, int64_t laterMs = 0) const;
 
   TSettings Settings_;
   int64_t PowerOnAtMs = 0;

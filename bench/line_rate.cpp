@@ -1,0 +1,342 @@
+// How close `veq flash` comes to the rate of a serial line. `veq sim
+// --line-rate BAUD` answers over a pseudo-terminal as a board on a wire of
+// that rate would, and veq flash writes an image into it, for 9600, 115200
+// and 921600 Bd and blocks of 64, 512 and 2048 bytes. Each point's image is
+// sized for about 3 s of wire time.
+//
+// Ideal: every frame the board receives while the image is written (section
+// headers, blocks, the end marker) and every answer it sends, bytes x 11 bits
+// (start, 8 data, parity, stop) / baud. Measured: the writing as the board
+// sees it, from the delivery of the first section header to the sending of
+// "APP", timed as the board's log lines reach this program. (veq flash's own
+// writing time runs on to its next 300 ms timer tick after "APP", the
+// session's pace rather than the line's.) Share: ideal / measured. Extra:
+// what each frame took beyond its wire time, on average.
+//
+// usage: line_rate [VEQ]     (VEQ: the veq program; default the one built)
+// Prints figures; asserts nothing about speed. Pseudo-terminals only, so it
+// needs no network namespace.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/DeviceDialogue.h"
+#include "engine/FirmwareImage.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double kBitsPerByte = 11;
+constexpr double kWireSecondsPerPoint = 3;
+constexpr int kBauds[] = {9600, 115200, 921600};
+constexpr uint16_t kBlockSizes[] = {64, 512, 2048};
+// Connecting and disconnecting take about 2 s beside the writing.
+constexpr auto kPointLimit = std::chrono::seconds(60);
+// Once veq flash has ended, the board has had its end command and leaves.
+constexpr auto kSimLeaveLimit = std::chrono::seconds(3);
+constexpr int kLogPollMs = 100;
+
+struct TPoint {
+  int Baud;
+  uint16_t BlockSize;
+};
+
+std::string TempDir() {
+  char pattern[] = "/tmp/veq-line-rate-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::string LastLine(const std::string& text) {
+  const size_t end = text.find_last_not_of('\n');
+  if (end == std::string::npos) return {};
+  const size_t begin = text.rfind('\n', end);
+  return text.substr(begin == std::string::npos ? 0 : begin + 1, end - begin);
+}
+
+// Enough blocks of pseudo-random data for about kWireSecondsPerPoint on the
+// wire, in one section, and the end marker.
+std::string MakeImage(const TPoint& point) {
+  const double blockSeconds = (point.BlockSize + kGet.size()) * kBitsPerByte / point.Baud;
+  const auto blocks = std::max<long>(1, std::lround(kWireSecondsPerPoint / blockSeconds));
+  std::string data(static_cast<size_t>(blocks) * point.BlockSize, '\0');
+  uint32_t state = 12345;
+  for (char& byte : data) {
+    state = state * 1103515245 + 12345;
+    byte = static_cast<char>(state >> 16);
+  }
+  return MakeSection("VEQKUFX01106", point.BlockSize, data, kBoardKindKufx) +
+         MakeSection("VEQENDF01106", 0, "", kBoardKindKufx);
+}
+
+// What the board receives and sends while the image is written: each
+// section header, block and the end marker, and the answer to each.
+struct TTraffic {
+  int Frames = 0;
+  size_t Bytes = 0;
+
+  void Add(size_t request, const std::string& answer) {
+    ++Frames;
+    Bytes += request + answer.size();
+  }
+  double WireSeconds(int baud) const { return Bytes * kBitsPerByte / baud; }
+};
+
+TTraffic TrafficOf(const std::string& image) {
+  TTraffic traffic;
+  for (size_t at = 0; at + kSectionHeaderSize <= image.size();) {
+    const SectionHeader header = ParseSectionHeader(std::string_view(image).substr(at));
+    at += kSectionHeaderSize;
+    if (header.IsEndMarker()) {
+      traffic.Add(kSectionHeaderSize, kApp);
+      break;
+    }
+    traffic.Add(kSectionHeaderSize, kGet);
+    for (int block = 1; block <= header.BlockCount; ++block)
+      traffic.Add(header.BlockSize, block < header.BlockCount ? kGet : kReady);
+    at += header.DataLength();
+  }
+  return traffic;
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, int stdoutFd, const std::string& stderrPath) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv)
+    args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&files, stdoutFd, STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, stderrPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  const int error = posix_spawn(&pid, args[0], &files, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&files);
+  if (error != 0) throw std::runtime_error("cannot start " + argv[0]);
+  return pid;
+}
+
+int ExitStatus(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The writing as the board's log tells it.
+struct TWritingSpan {
+  bool InRun = false;
+  std::optional<Clock::time_point> Start;  // the first section header came
+  std::optional<Clock::time_point> End;    // "APP" went
+  int Answers = 0;                         // sent from Start to End
+
+  void Note(const std::string& line, Clock::time_point at) {
+    if (line == "-- programming mode") {
+      InRun = true;
+    } else if (InRun && !Start && line.starts_with("<< ")) {
+      Start = at;
+    } else if (Start && !End && line.starts_with(">> ")) {
+      ++Answers;
+      if (line == ">> " + kApp) End = at;
+    }
+  }
+  double Seconds() const { return std::chrono::duration<double>(*End - *Start).count(); }
+};
+
+// `veq sim --pty --line-rate BAUD --once` for one point; its log comes
+// through a pipe and each line is timed as it arrives.
+class TSim {
+ public:
+  TSim(const std::string& veq, int baud, const std::string& dir) {
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+    Log = out[0];
+    Pid = Spawn({veq, "sim", "--pty", "--line-rate", std::to_string(baud), "--once", "--out",
+                 dir + "/accepted.vqf"},
+                out[1], dir + "/sim.err");
+    close(out[1]);
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (Where.empty() && FollowLog([](const std::string&, Clock::time_point) {}, deadline)) {
+    }
+    if (Where.empty()) throw std::runtime_error("veq sim did not say where it is");
+  }
+  ~TSim() {
+    if (Pid > 0) {
+      kill(Pid, SIGTERM);
+      waitpid(Pid, nullptr, 0);
+    }
+    close(Log);
+  }
+  TSim(const TSim&) = delete;
+  TSim& operator=(const TSim&) = delete;
+
+  // Reads what the log has, or waits for it up to kLogPollMs, and hands
+  // every whole line on; the first line is Where. False at the log's end
+  // or the deadline.
+  template <typename TNote>
+  bool FollowLog(const TNote& note, Clock::time_point deadline) {
+    if (Clock::now() >= deadline) return false;
+    pollfd in{Log, POLLIN, 0};
+    if (poll(&in, 1, kLogPollMs) <= 0) return true;
+    char chunk[65536];
+    const ssize_t n = read(Log, chunk, sizeof chunk);
+    if (n <= 0) {
+      LogEnded = true;
+      return false;
+    }
+    const auto at = Clock::now();
+    Pending.append(chunk, static_cast<size_t>(n));
+    for (size_t eol; (eol = Pending.find('\n')) != std::string::npos; Pending.erase(0, eol + 1)) {
+      const std::string line = Pending.substr(0, eol);
+      if (Where.empty()) {
+        Where = line;
+      } else {
+        note(line, at);
+      }
+    }
+    return true;
+  }
+
+  // Its exit status when it has closed its log, that is when it leaves;
+  // nothing while it is still there.
+  std::optional<int> Left() {
+    if (!LogEnded) return std::nullopt;
+    int status = 0;
+    waitpid(Pid, &status, 0);
+    Pid = -1;
+    return ExitStatus(status);
+  }
+
+  std::string Where;
+
+ private:
+  pid_t Pid = -1;
+  int Log = -1;
+  bool LogEnded = false;
+  std::string Pending;
+};
+
+pid_t StartFlash(const std::string& veq, const std::string& dir, const std::string& where) {
+  const int log = open((dir + "/flash.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (log < 0) throw std::runtime_error("cannot create the flash log");
+  const pid_t pid = Spawn({veq, "flash", dir + "/image.vqf", "--port", where, "--local-port", "0",
+                           "--connect-timeout", "30", "--records", dir + "/records.sqlite"},
+                          log, dir + "/flash.err");
+  close(log);
+  return pid;
+}
+
+struct TOutcome {
+  TWritingSpan Span;
+  int FlashExit = -1;
+  std::optional<int> SimExit;
+};
+
+// Follows the board's log until the board has left after veq flash ended,
+// or the point's time is up.
+TOutcome WriteImage(const std::string& veq, const std::string& dir, const TPoint& point) {
+  TSim sim(veq, point.Baud, dir);
+  const pid_t flash = StartFlash(veq, dir, sim.Where);
+  TOutcome outcome;
+  const auto note = [&outcome](const std::string& line, Clock::time_point at) {
+    outcome.Span.Note(line, at);
+  };
+  auto deadline = Clock::now() + kPointLimit;
+  bool flashRunning = true;
+  while (sim.FollowLog(note, deadline)) {
+    int status = 0;
+    if (flashRunning && waitpid(flash, &status, WNOHANG) == flash) {
+      flashRunning = false;
+      outcome.FlashExit = ExitStatus(status);
+      deadline = std::min(deadline, Clock::now() + kSimLeaveLimit);
+    }
+  }
+  if (flashRunning) {
+    int status = 0;
+    kill(flash, SIGTERM);
+    waitpid(flash, &status, 0);
+    outcome.FlashExit = ExitStatus(status);
+  }
+  outcome.SimExit = sim.Left();
+  return outcome;
+}
+
+// Why the point has no figures, or nothing when it has.
+std::string WhatFailed(const TOutcome& outcome, const TTraffic& traffic, const std::string& dir,
+                       const std::string& image) {
+  if (outcome.FlashExit != 0) {
+    return "veq flash exit " + std::to_string(outcome.FlashExit) + ": " +
+           LastLine(ReadFile(dir + "/flash.err"));
+  }
+  if (outcome.SimExit != 0) return "veq sim did not end after the run";
+  if (!outcome.Span.Start || !outcome.Span.End) return "the board's log has no whole writing";
+  if (outcome.Span.Answers != traffic.Frames) {
+    return "the board sent " + std::to_string(outcome.Span.Answers) + " answers for " +
+           std::to_string(traffic.Frames) + " frames";
+  }
+  if (ReadFile(dir + "/accepted.vqf") != image) return "the board holds another image";
+  return {};
+}
+
+void MeasurePoint(const std::string& veq, const std::string& dir, const TPoint& point) {
+  const std::string image = MakeImage(point);
+  std::ofstream(dir + "/image.vqf", std::ios::binary) << image;
+  const TTraffic traffic = TrafficOf(image);
+  const TOutcome outcome = WriteImage(veq, dir, point);
+  if (const std::string failure = WhatFailed(outcome, traffic, dir, image); !failure.empty()) {
+    std::printf("%7d %6u  failed: %s\n", point.Baud, point.BlockSize, failure.c_str());
+    std::fflush(stdout);
+    return;
+  }
+  const double ideal = traffic.WireSeconds(point.Baud);
+  const double measured = outcome.Span.Seconds();
+  std::printf("%7d %6u %7d %8.3f %10.3f %7.1f %14.0f\n", point.Baud, point.BlockSize,
+              traffic.Frames, ideal, measured, 100 * ideal / measured,
+              (measured - ideal) / traffic.Frames * 1e6);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string veq = argc > 1 ? argv[1] : VEQ_EXECUTABLE;
+  const std::string dir = TempDir();
+  std::printf(
+      "veq flash into veq sim --line-rate over a pseudo-terminal; wire: bytes x 11 / baud\n");
+  std::printf("%7s %6s %7s %8s %10s %7s %14s\n", "baud", "block", "frames", "ideal s", "measured s",
+              "share %", "extra us/frame");
+  int status = 0;
+  try {
+    for (const int baud : kBauds) {
+      for (const uint16_t blockSize : kBlockSizes)
+        MeasurePoint(veq, dir, {baud, blockSize});
+    }
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "line_rate: %s\n", failure.what());
+    status = 1;
+  }
+  std::system(("rm -rf " + dir).c_str());
+  return status;
+}
