@@ -72,7 +72,7 @@ bool TDeviceSide::MustHold() {
 void TDeviceSide::SendDueAnswers() {
   std::lock_guard lock(Lock);
   if (MustHold()) return;
-  while (!Pending.empty() && Pending.front().AtMs <= NowMs()) {
+  while (!Pending.empty() && Pending.front().AtMs() <= NowMs()) {
     try {
       Link->Write(Pending.front().Bytes);
     } catch (const std::runtime_error&) {

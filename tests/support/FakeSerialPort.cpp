@@ -71,9 +71,9 @@ void TFakeSerialPort::InjectFromDevice(const std::string& bytes, int64_t atMs) {
 // order the device sent them; a closed port loses them.
 void TFakeSerialPort::QueueDue() {
   std::stable_sort(InFlight.begin(), InFlight.end(),
-                   [](const auto& a, const auto& b) { return a.AtMs < b.AtMs; });
+                   [](const auto& a, const auto& b) { return a.AtMs() < b.AtMs(); });
   const auto due = std::find_if(InFlight.begin(), InFlight.end(),
-                                [this](const auto& answer) { return answer.AtMs > Clock.NowMs; });
+                                [this](const auto& answer) { return answer.AtMs() > Clock.NowMs; });
   if (Opened) {
     for (auto it = InFlight.begin(); it != due; ++it)
       DriverQueue += it->Bytes;

@@ -24,7 +24,7 @@ void TFakeUdpEndpoint::SendString(const std::string& host, int port, const std::
   Sent.push_back({host, port, data, Clock.NowMs});
   if (!ReachesDevice(host, port)) return;
   for (auto& answer : Device.Receive(data, Clock.NowMs)) {
-    if (!DropFromDevice) InFlight.push_back({answer.Bytes, DeviceIp, DevicePort, answer.AtMs});
+    if (!DropFromDevice) InFlight.push_back({answer.Bytes, DeviceIp, DevicePort, answer.AtMs()});
   }
 }
 

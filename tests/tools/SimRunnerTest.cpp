@@ -156,7 +156,7 @@ TEST_P(SimRunner, AtALineRateAnswersAfterTheWireTimeOfRequestAndAnswer) {
   const std::vector<TDeviceModel::TAnswer> answers = TDeviceModel(settings).Receive("S", 1000);
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(answers.front().AtUs, 1000 * 1000 + kWireUs);
-  EXPECT_EQ(answers.front().AtMs, 1000 + 120) << "rounded up, never early";
+  EXPECT_EQ(answers.front().AtMs(), 1000 + 120) << "rounded up, never early";
 
   StartBoard(settings);
   const auto sent = std::chrono::steady_clock::now();

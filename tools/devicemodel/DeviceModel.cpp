@@ -262,7 +262,7 @@ TDeviceModel::TAnswer TDeviceModel::Due(std::string bytes, const TRequest& reque
                                         int64_t laterMs) const {
   const int64_t atUs = (request.AtMs + Settings_.AnswerDelayMs + laterMs) * kMicrosecondsPerMs +
                        WireMicroseconds(request.Bytes + bytes.size(), Settings_.LineRate);
-  return {std::move(bytes), DivideRoundingUp(atUs, kMicrosecondsPerMs), atUs};
+  return {std::move(bytes), atUs};
 }
 
 std::string TDeviceModel::AcceptedImage() const {

@@ -82,12 +82,13 @@ class TDeviceModel {
   };
 
   // When to send: AtUs in microseconds on the caller's clock, which is
-  // exact at a line rate; AtMs the same rounded up to a whole millisecond,
+  // exact at a line rate; AtMs() the same rounded up to a whole millisecond,
   // for a caller whose clock has milliseconds only.
   struct TAnswer {
     std::string Bytes;
-    int64_t AtMs = 0;
     int64_t AtUs = 0;
+
+    int64_t AtMs() const { return AtUs / 1000 + (AtUs % 1000 > 0 ? 1 : 0); }
   };
 
   // A section as the board stored it: header and data bytes as received.

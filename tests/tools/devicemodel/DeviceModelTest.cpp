@@ -91,13 +91,13 @@ TEST(DeviceModelBoot, IdentitySplitNoiseAndDelay) {
   const auto answers = model.Receive("S", 1000);
   ASSERT_EQ(answers.size(), 2u);
   EXPECT_EQ(answers[0].Bytes, "\r\n#VEQOXR");
-  EXPECT_EQ(answers[0].AtMs, 1100);
+  EXPECT_EQ(answers[0].AtMs(), 1100);
   EXPECT_EQ(answers[1].Bytes, "_02007\r\n#");
-  EXPECT_EQ(answers[1].AtMs, 1120);
+  EXPECT_EQ(answers[1].AtMs(), 1120);
   const auto ready = model.Receive("PROG", 2000);
   ASSERT_EQ(ready.size(), 1u);
   EXPECT_EQ(ready[0].Bytes, "\r\n#READY\r\n#");
-  EXPECT_EQ(ready[0].AtMs, 2100);
+  EXPECT_EQ(ready[0].AtMs(), 2100);
 }
 
 TEST(DeviceModelBoot, RefusesBadSettingsAndKeepsTheOldOnes) {
@@ -278,7 +278,7 @@ TEST(DeviceModelFault, NoiseAndSplitTouchOnlyTheAnswerToBlockK) {
   ASSERT_EQ(halves.size(), 2u);
   EXPECT_EQ(halves[0].Bytes + halves[1].Bytes, "READY");
   EXPECT_FALSE(halves[0].Bytes.empty());
-  EXPECT_EQ(halves[1].AtMs - halves[0].AtMs, 7);
+  EXPECT_EQ(halves[1].AtMs() - halves[0].AtMs(), 7);
   EXPECT_EQ(Words(split.Receive(frames[7], 200)), std::vector<std::string>{"APP"});
   EXPECT_EQ(split.AcceptedImage(), kImage);
 }
