@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -27,15 +26,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/FirmwareImage.h"
-
-extern char** environ;
 
 namespace {
 
@@ -50,45 +47,11 @@ struct TCase {
   uint16_t BlockSize;
 };
 
-std::string TempDir() {
-  char pattern[] = "/tmp/veq-bench-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 // One section of pseudo-random data and the end marker.
 std::string MakeImage(const TCase& c) {
-  std::string data(c.ImageBytes, '\0');
-  uint32_t state = 12345;
-  for (char& byte : data) {
-    state = state * 1103515245 + 12345;
-    byte = static_cast<char>(state >> 16);
-  }
-  return MakeSection("VEQKUFX01106", c.BlockSize, data, kBoardKindKufx) +
+  return MakeSection("VEQKUFX01106", c.BlockSize, bench::PseudoRandomData(c.ImageBytes),
+                     kBoardKindKufx) +
          MakeSection("VEQENDF01106", 0, "", kBoardKindKufx);
-}
-
-pid_t Spawn(const std::vector<std::string>& argv, int stdoutFd) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv)
-    args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&files, stdoutFd, STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], &files, nullptr, args.data(), environ) != 0) {
-    throw std::runtime_error("cannot start " + argv[0]);
-  }
-  posix_spawn_file_actions_destroy(&files);
-  return pid;
 }
 
 // `veq sim` playing the board for the whole case; killed at the end.
@@ -102,10 +65,10 @@ class TSimProcess {
                                                   : std::vector<std::string>{"--pty"};
     std::vector<std::string> argv = {veq, "sim"};
     argv.insert(argv.end(), linkArgs.begin(), linkArgs.end());
-    Pid = Spawn(argv, fd);
+    Pid = bench::Spawn(argv, fd, "/dev/null");
     close(fd);
     for (int i = 0; i < 500 && Where.empty(); ++i) {
-      const std::string text = ReadFile(log);
+      const std::string text = bench::ReadFile(log);
       if (text.find('\n') != std::string::npos) Where = text.substr(0, text.find('\n'));
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -211,7 +174,7 @@ TFlashFigures FlashRun(const std::string& veq, const std::string& imagePath,
   argv.insert(argv.end(), {"--connect-timeout", "10"});
   int out[2];
   if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-  const pid_t pid = Spawn(argv, out[1]);
+  const pid_t pid = bench::Spawn(argv, out[1], "/dev/null");
   close(out[1]);
 
   TFlashFigures figures;
@@ -277,7 +240,7 @@ void RunCase(const std::string& veq, const std::string& link, const TCase& c,
 
 int main(int argc, char** argv) {
   const std::string veq = argc > 1 ? argv[1] : VEQ_EXECUTABLE;
-  const std::string dir = TempDir();
+  const std::string dir = bench::MakeTempDir("bench");
   const TCase cases[] = {{4u << 20, 2048}, {1u << 20, 64}};
   std::printf("veq flash into veq sim; ping-pong: a bare programmer against the same board\n");
   try {

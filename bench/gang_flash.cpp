@@ -6,37 +6,26 @@
 //
 //   scripts/in-netns build/bin/gang_flash
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/FirmwareImage.h"
-
-extern char** environ;
 
 namespace {
 
 const std::string kVeq = VEQ_EXECUTABLE;
 constexpr int kBoards = 8;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 // 4096 blocks of 256 bytes in two sections and the end marker: 1 MiB.
 std::string MakeImage() {
@@ -49,22 +38,16 @@ std::string MakeImage() {
 }
 
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& outPath) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv)
-    args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, outPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, (outPath + ".err").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  const int error = posix_spawn(&pid, args[0], &files, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&files);
-  if (error != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
-  return pid;
+  const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) throw std::runtime_error("cannot create " + outPath);
+  try {
+    const pid_t pid = bench::Spawn(argv, out, outPath + ".err");
+    close(out);
+    return pid;
+  } catch (...) {
+    close(out);
+    throw;
+  }
 }
 
 int WaitFor(pid_t pid) {
@@ -90,7 +73,7 @@ TSim StartSim(const std::string& dir, int index, bool udp, int delayMs) {
   argv.insert(argv.end(), {"--once", "--delay-ms", std::to_string(delayMs)});
   TSim sim{Spawn(argv, log), {}};
   for (int i = 0; i < 500; ++i) {
-    const std::string text = ReadFile(log);
+    const std::string text = bench::ReadFile(log);
     if (const size_t end = text.find('\n'); end != std::string::npos) {
       sim.Target = {udp ? "--udp" : "--port", text.substr(0, end)};
       return sim;
@@ -116,7 +99,7 @@ double FlashBoards(const std::string& dir, const std::string& image, int boards,
     WaitFor(sim.Pid);
   if (status != 0) {
     throw std::runtime_error("veq flash exited " + std::to_string(status) + ": " +
-                             ReadFile(dir + "/flash.out") + ReadFile(dir + "/flash.out.err"));
+                             bench::ReadFile(dir + "/flash.out") + bench::ReadFile(dir + "/flash.out.err"));
   }
   return seconds;
 }

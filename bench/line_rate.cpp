@@ -20,7 +20,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,16 +29,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/DeviceDialogue.h"
 #include "engine/FirmwareImage.h"
-
-extern char** environ;
 
 namespace {
 
@@ -60,17 +57,6 @@ struct TPoint {
   uint16_t BlockSize;
 };
 
-std::string TempDir() {
-  char pattern[] = "/tmp/veq-line-rate-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 std::string LastLine(const std::string& text) {
   const size_t end = text.find_last_not_of('\n');
   if (end == std::string::npos) return {};
@@ -83,12 +69,7 @@ std::string LastLine(const std::string& text) {
 std::string MakeImage(const TPoint& point) {
   const double blockSeconds = (point.BlockSize + kGet.size()) * kBitsPerByte / point.Baud;
   const auto blocks = std::max<long>(1, std::lround(kWireSecondsPerPoint / blockSeconds));
-  std::string data(static_cast<size_t>(blocks) * point.BlockSize, '\0');
-  uint32_t state = 12345;
-  for (char& byte : data) {
-    state = state * 1103515245 + 12345;
-    byte = static_cast<char>(state >> 16);
-  }
+  const std::string data = bench::PseudoRandomData(static_cast<size_t>(blocks) * point.BlockSize);
   return MakeSection("VEQKUFX01106", point.BlockSize, data, kBoardKindKufx) +
          MakeSection("VEQENDF01106", 0, "", kBoardKindKufx);
 }
@@ -123,24 +104,6 @@ TTraffic TrafficOf(const std::string& image) {
   return traffic;
 }
 
-pid_t Spawn(const std::vector<std::string>& argv, int stdoutFd, const std::string& stderrPath) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv)
-    args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&files, stdoutFd, STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, stderrPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  const int error = posix_spawn(&pid, args[0], &files, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&files);
-  if (error != 0) throw std::runtime_error("cannot start " + argv[0]);
-  return pid;
-}
-
 int ExitStatus(int status) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
@@ -173,7 +136,7 @@ class TSim {
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe failed");
     Log = out[0];
-    Pid = Spawn({veq, "sim", "--pty", "--line-rate", std::to_string(baud), "--once", "--out",
+    Pid = bench::Spawn({veq, "sim", "--pty", "--line-rate", std::to_string(baud), "--once", "--out",
                  dir + "/accepted.vqf"},
                 out[1], dir + "/sim.err");
     close(out[1]);
@@ -241,7 +204,7 @@ class TSim {
 pid_t StartFlash(const std::string& veq, const std::string& dir, const std::string& where) {
   const int log = open((dir + "/flash.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (log < 0) throw std::runtime_error("cannot create the flash log");
-  const pid_t pid = Spawn({veq, "flash", dir + "/image.vqf", "--port", where, "--local-port", "0",
+  const pid_t pid = bench::Spawn({veq, "flash", dir + "/image.vqf", "--port", where, "--local-port", "0",
                            "--connect-timeout", "30", "--records", dir + "/records.sqlite"},
                           log, dir + "/flash.err");
   close(log);
@@ -288,7 +251,7 @@ std::string WhatFailed(const TOutcome& outcome, const TTraffic& traffic, const s
                        const std::string& image) {
   if (outcome.FlashExit != 0) {
     return "veq flash exit " + std::to_string(outcome.FlashExit) + ": " +
-           LastLine(ReadFile(dir + "/flash.err"));
+           LastLine(bench::ReadFile(dir + "/flash.err"));
   }
   if (outcome.SimExit != 0) return "veq sim did not end after the run";
   if (!outcome.Span.Start || !outcome.Span.End) return "the board's log has no whole writing";
@@ -296,7 +259,7 @@ std::string WhatFailed(const TOutcome& outcome, const TTraffic& traffic, const s
     return "the board sent " + std::to_string(outcome.Span.Answers) + " answers for " +
            std::to_string(traffic.Frames) + " frames";
   }
-  if (ReadFile(dir + "/accepted.vqf") != image) return "the board holds another image";
+  if (bench::ReadFile(dir + "/accepted.vqf") != image) return "the board holds another image";
   return {};
 }
 
@@ -322,7 +285,7 @@ void MeasurePoint(const std::string& veq, const std::string& dir, const TPoint& 
 
 int main(int argc, char** argv) {
   const std::string veq = argc > 1 ? argv[1] : VEQ_EXECUTABLE;
-  const std::string dir = TempDir();
+  const std::string dir = bench::MakeTempDir("line-rate");
   std::printf(
       "veq flash into veq sim --line-rate over a pseudo-terminal; wire: bytes x 11 / baud\n");
   std::printf("%7s %6s %7s %8s %10s %7s %14s\n", "baud", "block", "frames", "ideal s", "measured s",

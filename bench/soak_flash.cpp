@@ -22,7 +22,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,12 +33,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/FirmwareImage.h"
 
 extern char** environ;
@@ -64,11 +63,6 @@ struct TOptions {
   std::string Veq = VEQ_EXECUTABLE;
 };
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 long StatusField(pid_t pid, const std::string& field) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(status, line);) {
@@ -89,12 +83,6 @@ int OpenDescriptors(pid_t pid) {
   return count;
 }
 
-std::string TempDir() {
-  char pattern[] = "/tmp/veq-soak-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
 // Two sections of 16 blocks of 64 bytes and the end marker: 2 KiB of data.
 std::string MakeImage() {
   std::string data(1024, '\0');
@@ -103,25 +91,6 @@ std::string MakeImage() {
   return MakeSection(kImageFileId, 64, data, kBoardKindOther) +
          MakeSection(kImageFileId, 64, data.substr(512) + data.substr(0, 512), kBoardKindOther) +
          MakeSection("VEQENDF01106", 0, "", kBoardKindOther);
-}
-
-pid_t Spawn(const std::vector<std::string>& argv, int stdoutFd, const std::string& errPath,
-            char* const* env) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv)
-    args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&files, stdoutFd, STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, errPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  const int error = posix_spawn(&pid, args[0], &files, nullptr, args.data(), env);
-  posix_spawn_file_actions_destroy(&files);
-  if (error != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
-  return pid;
 }
 
 // `veq sim` playing the board for all runs of one link; stopped at the end.
@@ -138,10 +107,10 @@ class TSimProcess {
       argv.push_back("--pty");
     }
     argv.insert(argv.end(), {"--id", kBoardIdentity});
-    Pid = Spawn(argv, fd, dir + "/sim-" + link + ".err", environ);
+    Pid = bench::Spawn(argv, fd, dir + "/sim-" + link + ".err");
     close(fd);
     for (int i = 0; i < 500 && Where.empty(); ++i) {
-      const std::string text = ReadFile(LogPath);
+      const std::string text = bench::ReadFile(LogPath);
       if (text.find('\n') != std::string::npos) Where = text.substr(0, text.find('\n'));
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -162,7 +131,7 @@ class TSimProcess {
   }
   // The runs the board saw end: it logs each return to its boot state.
   int RunsEnded() const {
-    const std::string log = ReadFile(LogPath);
+    const std::string log = bench::ReadFile(LogPath);
     int count = 0;
     for (size_t at = 0; (at = log.find("-- boot state", at)) != std::string::npos; ++at)
       ++count;
@@ -185,7 +154,7 @@ TFlashFigures FlashRun(const std::vector<std::string>& argv,
                        char* const* env, const std::string& errPath) {
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  const pid_t pid = Spawn(argv, out[1], errPath, env);
+  const pid_t pid = bench::Spawn(argv, out[1], errPath, env);
   close(out[1]);
 
   TFlashFigures figures;
@@ -214,7 +183,7 @@ TFlashFigures FlashRun(const std::vector<std::string>& argv,
   figures.Written = exit == 0 && text.find(kSuccess) != std::string::npos;
   if (!figures.Written) {
     figures.Failure = "exit " + std::to_string(exit) + (killed ? " (killed after the limit)" : "") +
-                      "\n" + text + ReadFile(errPath);
+                      "\n" + text + bench::ReadFile(errPath);
   }
   return figures;
 }
@@ -354,7 +323,7 @@ int main(int argc, char** argv) {
                  failure.what());
     return 2;
   }
-  const std::string dir = TempDir();
+  const std::string dir = bench::MakeTempDir("soak");
   const std::string imagePath = dir + "/soak.vqf";
   const std::string image = MakeImage();
   std::ofstream(imagePath, std::ios::binary) << image;
