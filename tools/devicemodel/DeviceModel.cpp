@@ -265,6 +265,10 @@ TDeviceModel::TAnswer TDeviceModel::Due(std::string bytes, const TRequest& reque
   return {std::move(bytes), atUs};
 }
 
+int64_t TDeviceModel::TAnswer::AtMs() const {
+  return DivideRoundingUp(AtUs, kMicrosecondsPerMs);
+}
+
 std::string TDeviceModel::AcceptedImage() const {
   std::string image;
   for (const TSection& section : Accepted)

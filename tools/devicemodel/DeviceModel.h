@@ -88,7 +88,7 @@ class TDeviceModel {
     std::string Bytes;
     int64_t AtUs = 0;
 
-    int64_t AtMs() const { return AtUs / 1000 + (AtUs % 1000 > 0 ? 1 : 0); }
+    int64_t AtMs() const;
   };
 
   // A section as the board stored it: header and data bytes as received.
