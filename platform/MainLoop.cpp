@@ -71,11 +71,78 @@ bool TMainLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
     auto wait = std::min<Clock::duration>(untilTimer, deadline - now);
     // Round up so that a timer due in less than a millisecond is not polled for.
     const int waitMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
-    platform::CheckSynchronize(std::max(waitMs, 0));
+    ServeWithoutTimers(std::max(waitMs, 0));
   }
   return done();
 }
 
 void TMainLoop::RunFor(int milliseconds) {
   RunUntil([] { return false; }, milliseconds);
+}
+
+void TMainLoop::ServeWithoutTimers(int timeoutMs) {
+  // Without descriptors the queue's own wait is the cheaper one.
+  if (Watches.empty()) {
+    platform::CheckSynchronize(timeoutMs);
+    return;
+  }
+  ServeWatched(timeoutMs);
+}
+
+namespace {
+
+// Points the hand-over's wake-up at a signal for as long as this lives, and
+// restores the one it replaced.
+class TWakeHookScope {
+ public:
+  explicit TWakeHookScope(platform::TWakeSignal& signal)
+      : Replaced(platform::SetWakeMainThreadHook([&signal] { signal.Signal(); })) {}
+  ~TWakeHookScope() { platform::SetWakeMainThreadHook(std::move(Replaced)); }
+  TWakeHookScope(const TWakeHookScope&) = delete;
+  TWakeHookScope& operator=(const TWakeHookScope&) = delete;
+
+ private:
+  std::function<void()> Replaced;
+};
+
+}  // namespace
+
+void TMainLoop::ServeWatched(int timeoutMs) {
+  TWakeHookScope hook(HandOverQueued);
+  // Calls queued before the hook was in place would not end the wait.
+  if (platform::CheckSynchronize(0)) return;
+  std::vector<int> fds{HandOverQueued.Fd()};
+  std::vector<WatchId> ids;
+  for (const auto& [id, watch] : Watches) {
+    fds.push_back(watch.Fd);
+    ids.push_back(id);
+  }
+  const std::vector<size_t> ready = platform::WaitReadable(fds, timeoutMs);
+  // Cleared before the queue is served: a call queued after this signals
+  // again, one queued before is served now.
+  if (!ready.empty() && ready.front() == 0) HandOverQueued.Clear();
+  platform::CheckSynchronize(0);
+  RunReadyWatches(ids, ready);
+}
+
+void TMainLoop::RunReadyWatches(const std::vector<WatchId>& ids,
+                                const std::vector<size_t>& ready) {
+  for (const size_t position : ready) {
+    if (position == 0) continue;  // the hand-over signal
+    const auto it = Watches.find(ids[position - 1]);
+    // An earlier callback may have unwatched it.
+    if (it == Watches.end()) continue;
+    auto onReady = it->second.OnReady;
+    onReady();
+  }
+}
+
+TMainLoop::WatchId TMainLoop::WatchReadable(int fd, std::function<void()> onReady) {
+  const WatchId id = NextWatchId++;
+  Watches[id] = {fd, std::move(onReady)};
+  return id;
+}
+
+void TMainLoop::Unwatch(WatchId id) {
+  Watches.erase(id);
 }

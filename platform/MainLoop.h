@@ -3,18 +3,24 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <vector>
+
+#include "platform/Descriptor.h"
+#include "platform/EventLoop.h"
 
 // The main loop of the headless front ends (command line, tests): periodic
-// timers plus the main-thread hand-over queue, on the main thread.
-class TMainLoop {
+// timers, watched descriptors and the main-thread hand-over queue, on the
+// main thread. While nothing is due it sleeps in one wait on all of them.
+class TMainLoop : public IEventLoop {
  public:
-  using TimerId = int;
+  TMainLoop() = default;
+  ~TMainLoop() = default;
+  TMainLoop(const TMainLoop&) = delete;
+  TMainLoop& operator=(const TMainLoop&) = delete;
 
-  // A timer that calls onTick every intervalMs while enabled; starts enabled.
-  TimerId AddTimer(int intervalMs, std::function<void()> onTick);
-  void RemoveTimer(TimerId id);
-  // Changing the interval restarts the period, as a window timer does.
-  void SetInterval(TimerId id, int intervalMs);
+  TimerId AddTimer(int intervalMs, std::function<void()> onTick) override;
+  void RemoveTimer(TimerId id) override;
+  void SetInterval(TimerId id, int intervalMs) override;
   int Interval(TimerId id) const;
   void SetEnabled(TimerId id, bool enabled);
   bool Enabled(TimerId id) const;
@@ -26,6 +32,14 @@ class TMainLoop {
 
   // Serves for the given time, whatever happens.
   void RunFor(int milliseconds);
+
+  // Serves hand-overs and watched descriptors, but no timers, waiting up to
+  // timeoutMs for the first; as a modal question does, whose asker's timers
+  // must not tick meanwhile.
+  void ServeWithoutTimers(int timeoutMs);
+
+  WatchId WatchReadable(int fd, std::function<void()> onReady) override;
+  void Unwatch(WatchId id) override;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -41,7 +55,20 @@ class TMainLoop {
   static bool Ticking(const TTimer& timer) { return timer.Enabled && timer.IntervalMs > 0; }
   // Runs the timers that are due; returns the time until the next one.
   Clock::duration FireDueTimers();
+  // One wait on the hand-over queue and the watched descriptors, and what
+  // it found run.
+  void ServeWatched(int timeoutMs);
+  void RunReadyWatches(const std::vector<WatchId>& ids, const std::vector<size_t>& ready);
+
+  struct TWatch {
+    int Fd;
+    std::function<void()> OnReady;
+  };
 
   std::map<TimerId, TTimer> Timers;
   TimerId NextId = 1;
+  std::map<WatchId, TWatch> Watches;
+  WatchId NextWatchId = 1;
+  // Ends the wait on the descriptors when a worker queues a hand-over.
+  platform::TWakeSignal HandOverQueued;
 };

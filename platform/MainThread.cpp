@@ -139,10 +139,11 @@ bool CheckSynchronize(int timeoutMs) {
   return ranAny;
 }
 
-void SetWakeMainThreadHook(std::function<void()> hook) {
+std::function<void()> SetWakeMainThreadHook(std::function<void()> hook) {
   TQueue& q = Queue();
   std::lock_guard lock(q.Lock);
-  q.WakeHook = std::move(hook);
+  std::swap(q.WakeHook, hook);
+  return hook;
 }
 
 void ServeUntil(const std::function<bool()>& done) {
@@ -161,11 +162,14 @@ void ServeUntil(const std::function<bool()>& done) {
 
 void NotifyWaiters() {
   TQueue& q = Queue();
+  std::function<void()> wake;
   {
     std::lock_guard lock(q.Lock);
     ++q.Generation;
+    wake = q.WakeHook;
   }
   q.Changed.notify_all();
+  if (wake) wake();
 }
 
 }  // namespace platform

@@ -23,9 +23,10 @@ void Post(std::function<void()> fn);
 // one when none is queued (0: don't wait). Returns whether anything ran.
 bool CheckSynchronize(int timeoutMs = 0);
 
-// Called, from whichever thread queues a call, so that the front end's event
-// loop wakes up and calls CheckSynchronize. Empty by default.
-void SetWakeMainThreadHook(std::function<void()> hook);
+// Called, from whichever thread queues a call or notifies waiters, so that
+// the front end's event loop wakes up and calls CheckSynchronize. Empty by
+// default. Returns the hook it replaces.
+std::function<void()> SetWakeMainThreadHook(std::function<void()> hook);
 
 // Main thread: serves hand-overs until done() is true. done is re-checked
 // after each call that ran and after every NotifyWaiters().

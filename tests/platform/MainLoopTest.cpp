@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
 
+#include "platform/Descriptor.h"
 #include "platform/MainLoop.h"
 #include "platform/MainThread.h"
 
@@ -95,6 +97,56 @@ TEST_F(MainLoopTest, RunUntilServesHandOversAndStopsAtItsTimeOut) {
   const auto start = Clock::now();
   EXPECT_FALSE(Loop.RunUntil([] { return false; }, 20));
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(18));
+}
+
+TEST_F(MainLoopTest, WatchedDescriptorCallsUntilUnwatchedAndCallbacksMayUnwatch) {
+  platform::TWakeSignal first, second;
+  int firstCalls = 0;
+  const auto firstId = Loop.WatchReadable(first.Fd(), [&] {
+    ++firstCalls;
+    first.Clear();
+  });
+  first.Signal();
+  ASSERT_TRUE(Loop.RunUntil([&] { return firstCalls == 1; }, 2000));
+  first.Signal();
+  ASSERT_TRUE(Loop.RunUntil([&] { return firstCalls == 2; }, 2000));
+  Loop.Unwatch(firstId);
+
+  // Both stay readable: a callback still called after its unwatching would
+  // be called on every turn.
+  int selfCalls = 0, otherCalls = 0;
+  TMainLoop::WatchId selfId = 0, otherId = 0;
+  selfId = Loop.WatchReadable(first.Fd(), [&] {
+    ++selfCalls;
+    Loop.Unwatch(otherId);
+    Loop.Unwatch(selfId);
+  });
+  otherId = Loop.WatchReadable(second.Fd(), [&] { ++otherCalls; });
+  first.Signal();
+  second.Signal();
+  Loop.RunFor(30);
+  EXPECT_EQ(firstCalls, 2);
+  EXPECT_EQ(selfCalls, 1);
+  EXPECT_EQ(otherCalls, 0);
+}
+
+TEST_F(MainLoopTest, HandOverEndsTheWaitOnDescriptorsAndTheWakeHookIsRestored) {
+  std::atomic<int> frontEndWakes{0};
+  platform::SetWakeMainThreadHook([&] { ++frontEndWakes; });
+  platform::TWakeSignal never;
+  Loop.WatchReadable(never.Fd(), [] {});
+  bool served = false;
+  std::thread worker([&] { platform::Synchronize([&] { served = true; }); });
+  const auto start = Clock::now();
+  EXPECT_TRUE(Loop.RunUntil([&] { return served; }, 60000));
+  // Without a wake-up the wait would have lasted the whole minute.
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+  worker.join();
+  const int before = frontEndWakes.load();
+  platform::Post([] {});
+  EXPECT_EQ(frontEndWakes.load(), before + 1);
+  platform::SetWakeMainThreadHook(nullptr);
+  platform::CheckSynchronize(0);
 }
 
 TEST_F(MainLoopTest, ExceptionFromATickReachesTheCaller) {
