@@ -56,15 +56,8 @@ void TIdUDPListenerThread::PollOnce() {
 
 void TIdUDPListenerThread::ReceiveAndDeliver(TIdStackSocketHandle socket) {
   if (IsStopped()) return;
-  SourceBinding = Endpoint.Bindings.BindingOfSocket(socket);
   Datagram.resize(DatagramLimit);
-  std::string senderIp;
-  int senderPort = 0;
-  const int received =
-      Stack.ReceiveDatagram(socket, Datagram.data(), DatagramLimit, senderIp, senderPort);
-  Stack.CheckSocketResult(received);
-  Datagram.resize(received);
-  SourceBinding->SetRemote(senderIp, senderPort);
+  SourceBinding = &Endpoint.ReceiveFrom(socket, Datagram);
   if (Endpoint.ThreadedEvent) {
     HandOver();
   } else {
@@ -99,6 +92,10 @@ void TIdUDPServer::BindAll() {
 }
 
 void TIdUDPServer::StartListener() {
+  if (ReceivesInLoop()) {
+    WatchBindings();
+    return;
+  }
   // Made before the endpoint reads as active, so that an active endpoint
   // always has a listener to stop.
   auto listener = std::make_unique<TIdUDPListenerThread>(BufferSize(), *this);
@@ -109,6 +106,17 @@ void TIdUDPServer::StartListener() {
 
 void TIdUDPServer::ReleaseBinding() {
   if (!ActiveBinding) return;
+  if (Receiver) {
+    StopListener();
+  } else {
+    UnwatchBindings();
+  }
+  for (const auto& binding : Bindings)
+    binding->ReleaseSocket();
+  ActiveBinding = nullptr;
+}
+
+void TIdUDPServer::StopListener() {
   Receiver->StopLoop();
   if (IsDeliveringHere()) {
     // Called from OnUDPRead: the listener is waiting for this very call, so
@@ -122,9 +130,45 @@ void TIdUDPServer::ReleaseBinding() {
     Receiver->WaitFor();
     Receiver.reset();
   }
-  for (const auto& binding : Bindings)
-    binding->ReleaseSocket();
-  ActiveBinding = nullptr;
+}
+
+void TIdUDPServer::WatchBindings() {
+  LoopDatagramLimit = BufferSize();
+  ActiveBinding = &Bindings[0];
+  for (const auto& binding : Bindings) {
+    const TIdStackSocketHandle socket = binding->SocketId;
+    Watches.push_back(Loop->WatchReadable(socket, [this, socket] { ReceiveInLoop(socket); }));
+  }
+}
+
+void TIdUDPServer::UnwatchBindings() {
+  for (const IEventLoop::WatchId watch : Watches)
+    Loop->Unwatch(watch);
+  Watches.clear();
+}
+
+void TIdUDPServer::ReceiveInLoop(TIdStackSocketHandle socket) {
+  try {
+    LoopDatagram.resize(LoopDatagramLimit);
+    TIdSocketHandle& source = ReceiveFrom(socket, LoopDatagram);
+    DeliverDatagram(LoopDatagram, source);
+  } catch (...) {
+    // As on the listener: a failed receive or a failing handler costs that
+    // one datagram only.
+  }
+}
+
+TIdSocketHandle& TIdUDPServer::ReceiveFrom(TIdStackSocketHandle socket, std::string& datagram) {
+  TIdSocketHandle& source = *Bindings.BindingOfSocket(socket);
+  std::string senderIp;
+  int senderPort = 0;
+  const int received = Stack().ReceiveDatagram(socket, datagram.data(),
+                                               static_cast<int>(datagram.size()), senderIp,
+                                               senderPort);
+  Stack().CheckSocketResult(received);
+  datagram.resize(received);
+  source.SetRemote(senderIp, senderPort);
+  return source;
 }
 
 bool TIdUDPServer::IsActive() {

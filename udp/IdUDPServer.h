@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/EventLoop.h"
 #include "udp/IdStack.h"
 #include "udp/IdThread.h"
 #include "udp/IdUDPBase.h"
@@ -18,9 +19,9 @@ class TIdUDPServer;
 using TUDPReadEvent =
     std::function<void(TIdUDPServer& Sender, const std::string& AData, TIdSocketHandle& ABinding)>;
 
-// The one thread of an active endpoint: waits on all its bindings, reads
-// each datagram that arrives and hands it to the endpoint, on the main thread
-// unless the endpoint wants it on this one.
+// The one thread of an active endpoint that has no event loop to wait in:
+// waits on all its bindings, reads each datagram that arrives and hands it to
+// the endpoint, on the main thread unless the endpoint wants it on this one.
 class TIdUDPListenerThread : public TIdThread {
  public:
   TIdUDPListenerThread(int bufferSize, TIdUDPServer& endpoint);
@@ -53,6 +54,9 @@ class TIdUDPListenerThread : public TIdThread {
 // The UDP endpoint: binds its local sockets on activation, hands every
 // datagram that arrives to OnUDPRead (on the main thread unless
 // ThreadedEvent), and sends datagrams through the binding that received last.
+// Given the main thread's event loop (SetEventLoop), it waits for datagrams
+// there and reads them on the main thread itself; otherwise a listener
+// thread waits and hands each one over.
 class TIdUDPServer : public TIdUDPBase {
  public:
   TIdUDPServer() = default;
@@ -67,6 +71,14 @@ class TIdUDPServer : public TIdUDPBase {
   bool IsActive() override;
   void ApplyBroadcast() override;
 
+  // Set before activation; the loop must outlive the endpoint's activity.
+  // Null (the default): a listener thread. Ignored with ThreadedEvent.
+  void SetEventLoop(IEventLoop* loop) { Loop = loop; }
+
+  // Receives one datagram from socket into datagram, of at most its size,
+  // and tells the binding its sender; throws on a failed
+  // receive. The listener's thread, or the main thread with an event loop.
+  TIdSocketHandle& ReceiveFrom(TIdStackSocketHandle socket, std::string& datagram);
   // Runs on the main thread, or on the listener with ThreadedEvent.
   void DeliverDatagram(const std::string& AData, TIdSocketHandle& ABinding);
 
@@ -85,10 +97,21 @@ class TIdUDPServer : public TIdUDPBase {
  private:
   void BindAll();
   void StartListener();
+  void StopListener();
+  bool ReceivesInLoop() const { return Loop && !ThreadedEvent; }
+  void WatchBindings();
+  void UnwatchBindings();
+  void ReceiveInLoop(TIdStackSocketHandle socket);
   // Waits for listeners let go without waiting (see ReleaseBinding).
   void JoinRetiredListeners();
   bool IsDeliveringHere() const;
 
   std::unique_ptr<TIdUDPListenerThread> Receiver;
   std::vector<std::unique_ptr<TIdUDPListenerThread>> RetiredListeners;
+  IEventLoop* Loop = nullptr;
+  std::vector<IEventLoop::WatchId> Watches;
+  // The datagram being delivered in the loop, reused from one to the next,
+  // and its limit, taken at activation as a listener takes it.
+  std::string LoopDatagram;
+  int LoopDatagramLimit = 0;
 };

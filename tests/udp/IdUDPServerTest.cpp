@@ -48,6 +48,16 @@ class UdpServerTest : public ::testing::Test {
   std::vector<TDelivery> Deliveries;
 };
 
+// What holds whether the endpoint's own listener thread waits for datagrams
+// or the main thread's loop does.
+class UdpReceptionTest : public UdpServerTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    UdpServerTest::SetUp();
+    if (GetParam()) Server.SetEventLoop(&Loop);
+  }
+};
+
 int BroadcastOption(const TIdSocketHandle& binding) {
   int value = 0;
   socklen_t length = sizeof(value);
@@ -164,7 +174,7 @@ TEST_F(UdpServerTest, BroadcastOptionFollowsBroadcastEnabled) {
 
 // --- Receiving ---
 
-TEST_F(UdpServerTest, DatagramsArriveInOrderOnTheMainThreadWithTheirSenders) {
+TEST_P(UdpReceptionTest, DatagramsArriveInOrderOnTheMainThreadWithTheirSenders) {
   Server.SetActive(true);
   TLoopbackPeer first, second;
   first.SendTo(ActivePort(), "");
@@ -184,7 +194,7 @@ TEST_F(UdpServerTest, DatagramsArriveInOrderOnTheMainThreadWithTheirSenders) {
   }
 }
 
-TEST_F(UdpServerTest, DatagramLongerThanBufferSizeIsDroppedAndTheNextArrives) {
+TEST_P(UdpReceptionTest, DatagramLongerThanBufferSizeIsDroppedAndTheNextArrives) {
   Server.SetActive(true);
   TLoopbackPeer peer;
   peer.SendTo(ActivePort(), std::string(8193, 'x'));
@@ -195,7 +205,7 @@ TEST_F(UdpServerTest, DatagramLongerThanBufferSizeIsDroppedAndTheNextArrives) {
   EXPECT_EQ(Deliveries[0].Data, "next");
 }
 
-TEST_F(UdpServerTest, BufferSizeIsTakenAtActivation) {
+TEST_P(UdpReceptionTest, BufferSizeIsTakenAtActivation) {
   Server.SetBufferSize(4);
   Server.SetActive(true);
   Server.SetBufferSize(8192);  // the running listener keeps 4
@@ -206,7 +216,7 @@ TEST_F(UdpServerTest, BufferSizeIsTakenAtActivation) {
   EXPECT_EQ(Deliveries[0].Data, "1234");
 }
 
-TEST_F(UdpServerTest, HandlerExceptionIsSwallowedAndTheNextDatagramArrives) {
+TEST_P(UdpReceptionTest, HandlerExceptionIsSwallowedAndTheNextDatagramArrives) {
   std::vector<std::string> reported;
   platform::SetErrorReportHook([&](const std::string& text) { reported.push_back(text); });
   auto record = Server.OnUDPRead;
@@ -224,6 +234,21 @@ TEST_F(UdpServerTest, HandlerExceptionIsSwallowedAndTheNextDatagramArrives) {
   EXPECT_TRUE(reported.empty());
 }
 
+TEST_F(UdpServerTest, InTheLoopDatagramsAreReadOnTheMainThreadWithoutAHandOver) {
+  std::atomic<int> handOvers{0};
+  platform::SetWakeMainThreadHook([&] { ++handOvers; });
+  Server.SetEventLoop(&Loop);
+  Server.SetActive(true);
+  TLoopbackPeer peer;
+  peer.SendTo(ActivePort(), "one");
+  peer.SendTo(ActivePort(), "two");
+  ASSERT_TRUE(ServeUntilDelivered(2));
+  EXPECT_EQ(Deliveries[1].Data, "two");
+  EXPECT_TRUE(Deliveries[1].OnMainThread);
+  EXPECT_EQ(handOvers.load(), 0);
+  platform::SetWakeMainThreadHook(nullptr);
+}
+
 TEST_F(UdpServerTest, ThreadedEventRunsTheHandlerOnTheListener) {
   std::atomic<int> onMainThread{-1};
   Server.ThreadedEvent = true;
@@ -239,7 +264,7 @@ TEST_F(UdpServerTest, ThreadedEventRunsTheHandlerOnTheListener) {
   EXPECT_EQ(onMainThread, 0);
 }
 
-TEST_F(UdpServerTest, SendsLeaveThroughTheBindingThatReceivedLast) {
+TEST_P(UdpReceptionTest, SendsLeaveThroughTheBindingThatReceivedLast) {
   Server.Bindings.AddBinding();
   Server.Bindings.AddBinding();
   Server.SetActive(true);
@@ -352,7 +377,7 @@ TEST_F(UdpServerTest, DeactivationEndsTheListenersWaitAtOnce) {
   EXPECT_LT(took, 500);
 }
 
-TEST_F(UdpServerTest, DeactivationFromInsideTheHandlerDoesNotHang) {
+TEST_P(UdpReceptionTest, DeactivationFromInsideTheHandlerDoesNotHang) {
   auto record = Server.OnUDPRead;
   Server.OnUDPRead = [&](TIdUDPServer& sender, const std::string& data, TIdSocketHandle& binding) {
     record(sender, data, binding);
@@ -381,5 +406,10 @@ TEST_F(UdpServerTest, DestroyingAnActiveEndpointStopsItAndReleasesTheStack) {
   }
   EXPECT_EQ(StackUserCount(), users);
 }
+
+INSTANTIATE_TEST_SUITE_P(Waiters, UdpReceptionTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "EventLoop" : "ListenerThread";
+                         });
 
 }  // namespace
