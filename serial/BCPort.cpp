@@ -14,6 +14,7 @@
 #include "platform/MainThread.h"
 #include "serial/BCPortInternal.h"
 #include "serial/ComThread.h"
+#include "serial/ComWatch.h"
 #include "serial/LineDriver.h"
 #include "serial/PortBackend.h"
 
@@ -146,9 +147,9 @@ struct TNotifyWindow {
 
 struct TBComPort::TRuntime {
   platform::TUniqueFd Device;
-  std::unique_ptr<TComThread> EventThread;
-  // Threads told to stop by a Close inside a handler they wait for.
-  std::vector<std::unique_ptr<TComThread>> RetiredThreads;
+  std::unique_ptr<IComEventSource> EventSource;
+  // Sources told to stop by a Close inside a handler they hand over to.
+  std::vector<std::unique_ptr<IComEventSource>> RetiredSources;
   int HandOverDepth = 0;  // handlers of this port running on the main thread
   std::shared_ptr<TNotifyWindow> NotifyWindow;
   TDriverTimeouts TimeoutsInForce;
@@ -214,7 +215,7 @@ TBComPort::~TBComPort() {
   } catch (const std::exception&) {
     // The device is released whatever Close reports; nobody is left to tell.
   }
-  JoinRetiredThreads();
+  JoinRetiredSources();
 }
 
 void TBComPort::RefuseWhileOpen() const {
@@ -275,6 +276,11 @@ void TBComPort::SetSyncMethod(TSyncMethod value) {
   SyncMethodValue = value;
 }
 
+void TBComPort::SetEventLoop(IEventLoop* loop) {
+  RefuseWhileOpen();
+  Loop = loop;
+}
+
 void TBComPort::SetTimeouts(const TComTimeouts& value) {
   TimeoutsValue.Assign(value);
   ApplyTimeouts();
@@ -303,7 +309,7 @@ const TDriverTimeouts& TBComPort::DriverTimeouts() const {
 
 bool TBComPort::Open() {
   if (IsOpenValue) return true;
-  JoinRetiredThreads();
+  JoinRetiredSources();
   OpenDevice();
   IsOpenValue = true;
   try {
@@ -311,11 +317,9 @@ bool TBComPort::Open() {
     if (SyncMethodValue == smWindowSync) {
       Runtime->NotifyWindow = std::make_shared<TNotifyWindow>(this);
     }
-    Runtime->EventThread = std::make_unique<TComThread>(
-        DeviceHandle(), WaitedEventsValue, [this](TPortEvents events) { HandOver(events); });
-    Runtime->EventThread->Start();
+    StartEventSource();
   } catch (...) {
-    Runtime->EventThread.reset();
+    Runtime->EventSource.reset();
     Runtime->NotifyWindow.reset();
     ReleaseDevice();
     IsOpenValue = false;
@@ -324,25 +328,38 @@ bool TBComPort::Open() {
   return IsOpenValue;
 }
 
-void TBComPort::StopEventThread() {
-  auto& thread = Runtime->EventThread;
-  if (!thread) return;
-  if (Runtime->HandOverDepth > 0) {
-    // Closed from a handler that the thread is waiting for: waiting for the
-    // thread here would wait for ever. It ends once the handler returns.
-    thread->RequestStop();
-    Runtime->RetiredThreads.push_back(std::move(thread));
+void TBComPort::StartEventSource() {
+  auto handOver = [this](TPortEvents events) { HandOver(events); };
+  if (Loop) {
+    Runtime->EventSource =
+        std::make_unique<TComWatch>(DeviceHandle(), WaitedEventsValue, *Loop, handOver);
     return;
   }
-  thread->Stop();
-  thread.reset();
+  auto thread = std::make_unique<TComThread>(DeviceHandle(), WaitedEventsValue, handOver);
+  thread->Start();
+  Runtime->EventSource = std::move(thread);
 }
 
-void TBComPort::JoinRetiredThreads() {
+void TBComPort::StopEventSource() {
+  auto& source = Runtime->EventSource;
+  if (!source) return;
+  if (Runtime->HandOverDepth > 0) {
+    // Closed from a handler that the source is handing over to: waiting for
+    // its thread here would wait for ever. It is done once the handler
+    // returns.
+    source->RequestStop();
+    Runtime->RetiredSources.push_back(std::move(source));
+    return;
+  }
+  source->Stop();
+  source.reset();
+}
+
+void TBComPort::JoinRetiredSources() {
   if (Runtime->HandOverDepth > 0) return;
-  for (auto& thread : Runtime->RetiredThreads)
-    thread->Stop();
-  Runtime->RetiredThreads.clear();
+  for (auto& source : Runtime->RetiredSources)
+    source->Stop();
+  Runtime->RetiredSources.clear();
 }
 
 bool TBComPort::Close() {
@@ -355,15 +372,15 @@ bool TBComPort::Close() {
   } catch (...) {
     failure = std::current_exception();
   }
-  // Whatever failed above, the thread must not go on waiting on a device
+  // Whatever failed above, the source must not go on waiting on a device
   // that is about to be released.
-  StopEventThread();
+  StopEventSource();
   // What the driver still holds in its queues is dropped when the port closes.
   port_backend::DiscardQueues(DeviceHandle());
   Runtime->NotifyWindow.reset();
   ReleaseDevice();
   IsOpenValue = false;
-  JoinRetiredThreads();
+  JoinRetiredSources();
   if (failure) std::rethrow_exception(failure);
   return true;
 }
@@ -564,7 +581,9 @@ void TBComPort::HandOver(TPortEvents events) {
 }
 
 void TBComPort::DispatchEvents(TPortEvents events) {
-  const bool handedOver = SyncMethodValue == smThreadSync;
+  // On the main thread: handed over by the event thread, or read there in
+  // the event loop.
+  const bool handedOver = SyncMethodValue == smThreadSync || Loop;
   if (handedOver) ++Runtime->HandOverDepth;
   try {
     for (const TPortEvent event : kDispatchOrder) {

@@ -10,13 +10,15 @@
 // The serial port component: line settings as properties, exclusive open of
 // the device, blocking and "asynchronous" writes and reads, and an event
 // thread that reports received characters, by default on the main thread.
-// Every failure is an EComPort with a fixed operator text and the system's
-// error number.
+// Given the main thread's event loop, the port waits for its device there
+// instead of on a thread of its own. Every failure is an EComPort with a
+// fixed operator text and the system's error number.
 //
-// Threads: a port belongs to the main thread. Only under smNone does its
-// event thread run the handlers itself; they may use the port from there,
-// and the main thread leaves it alone meanwhile. What has no port (the rate
-// table, the sets, a free-standing TComTimeouts): any thread.
+// Threads: a port belongs to the main thread. Only under smNone, without an
+// event loop, does its event thread run the handlers itself; they may use
+// the port from there, and the main thread leaves it alone meanwhile. What
+// has no port (the rate table, the sets, a free-standing TComTimeouts): any
+// thread.
 
 enum TBaudRate : uint8_t {
   br110,
@@ -99,6 +101,7 @@ using TComErrors = TSmallSet<TComError>;
 using TPortEvents = TSmallSet<TPortEvent>;
 using TLineSignals = TSmallSet<TLineSignal>;
 
+class IEventLoop;
 class TBComPort;
 
 using TComSignalEvent = std::function<void(TBComPort* Sender, bool State)>;
@@ -194,6 +197,10 @@ class TBComPort {
   void SetPort(const std::string& value);
   TSyncMethod SyncMethod() const { return SyncMethodValue; }
   void SetSyncMethod(TSyncMethod value);
+  // Set while closed; the loop must outlive the port's opening. With a loop
+  // the events come from the loop, on the main thread, whatever SyncMethod
+  // says of threads; null (the default): an event thread.
+  void SetEventLoop(IEventLoop* loop);
   TStopBits StopBits() const { return StopBitsValue; }
   void SetStopBits(TStopBits value);
   TComTimeouts& Timeouts() { return TimeoutsValue; }
@@ -252,17 +259,19 @@ class TBComPort {
   const TDriverTimeouts& DriverTimeouts() const;
 
  private:
-  // The device and its event thread while open, and what the driver was
+  // The device and its event source while open, and what the driver was
   // last told (serial/BCPort.cpp).
   struct TRuntime;
 
   void RefuseWhileOpen() const;
-  void StopEventThread();
-  // Joins threads stopped from inside their own hand-over, once that is over.
-  void JoinRetiredThreads();
+  void StartEventSource();
+  void StopEventSource();
+  // Ends the sources stopped from inside their own hand-over, once that is
+  // over.
+  void JoinRetiredSources();
   void ReleaseDevice();
   void OpenDevice();
-  // Event thread: takes one wait's events to the handlers by SyncMethod.
+  // Event source: takes one wait's events to the handlers by SyncMethod.
   void HandOver(TPortEvents events);
   // Runs the handlers of the given events in the fixed order.
   void DispatchEvents(TPortEvents events);
@@ -284,6 +293,7 @@ class TBComPort {
   TStopBits StopBitsValue = sb1;
   TComTimeouts TimeoutsValue{this};
   int TagValue = 0;
+  IEventLoop* Loop = nullptr;
 
   bool IsOpenValue = false;
   TPortEvents WaitedEventsValue{peRxChar, peTxEmpty, peRing,  peCTS,

@@ -102,12 +102,18 @@ TTransfer Read(int fd, char* data, int32_t count, const TReadLimits& limits);
 // hangs up or fails, and one when the owner calls Wake.
 class TDeviceWatch {
  public:
-  enum class TWake { Woken, DeviceReady, DeviceGone, WaitFailed };
+  // Nothing: Poll found no wake-up waiting.
+  enum class TWake { Woken, DeviceReady, DeviceGone, WaitFailed, Nothing };
 
   // Owner, before the event thread starts.
   int Start(int deviceFd);
   // Event thread.
   TWake Wait();
+  // The thread that waits: the wake-up waiting now, if any, without waiting.
+  TWake Poll();
+  // A descriptor that is readable while Poll has a wake-up to tell, for an
+  // event loop that waits on it instead of a thread in Wait.
+  int WaitHandle() const { return WaitSet.Get(); }
   // Event thread: a pause of timeoutMs; true when Wake came first.
   bool PauseUnlessWoken(int timeoutMs);
   // Event thread: whether the device still reports a hang-up or a failure.
@@ -116,6 +122,8 @@ class TDeviceWatch {
   void Wake();
 
  private:
+  TWake WaitUpTo(int timeoutMs);
+
   int DeviceFd = -1;
   platform::TUniqueFd WakeFd;
   platform::TUniqueFd WaitSet;

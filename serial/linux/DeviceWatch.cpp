@@ -33,11 +33,20 @@ int TDeviceWatch::Start(int deviceFd) {
 }
 
 TDeviceWatch::TWake TDeviceWatch::Wait() {
+  return WaitUpTo(-1);
+}
+
+TDeviceWatch::TWake TDeviceWatch::Poll() {
+  return WaitUpTo(0);
+}
+
+TDeviceWatch::TWake TDeviceWatch::WaitUpTo(int timeoutMs) {
   epoll_event ready[2];
   for (;;) {
-    const int count = ::epoll_wait(WaitSet.Get(), ready, 2, -1);
+    const int count = ::epoll_wait(WaitSet.Get(), ready, 2, timeoutMs);
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) return TWake::WaitFailed;
+    if (count == 0) return TWake::Nothing;
     bool gone = false;
     for (int i = 0; i < count; ++i) {
       if (ready[i].data.fd == WakeFd.Get()) return TWake::Woken;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -72,6 +73,21 @@ class ComThreadTest : public ::testing::Test {
   std::vector<std::string> Reports;
 };
 
+// What holds whichever source reports the events: the event thread, or the
+// watch in the main thread's loop.
+class ComEventsTest : public ComThreadTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    ComThreadTest::SetUp();
+    if (GetParam()) Port.SetEventLoop(&Loop);
+  }
+};
+
+// All the process's threads, the loop's included.
+double ProcessCpuSeconds() {
+  return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
 TEST_F(ComThreadTest, RxCharRunsOnTheMainThreadWithEverythingQueuedByThen) {
   ReadWhatIsAnnounced();
   ASSERT_TRUE(Port.Open());
@@ -100,7 +116,7 @@ TEST_F(ComThreadTest, NoSecondCallForBytesAlreadyRead) {
   EXPECT_EQ(Counts, std::vector<int>{2});
 }
 
-TEST_F(ComThreadTest, BytesLeftQueuedAreAnnouncedAgainOnlyWhenMoreArrive) {
+TEST_P(ComEventsTest, BytesLeftQueuedAreAnnouncedAgainOnlyWhenMoreArrive) {
   Port.OnRxChar = [this](TBComPort*, int count) { Counts.push_back(count); };
   ASSERT_TRUE(Port.Open());
   Line.Write("abc");
@@ -112,7 +128,7 @@ TEST_F(ComThreadTest, BytesLeftQueuedAreAnnouncedAgainOnlyWhenMoreArrive) {
   EXPECT_EQ(Counts, (std::vector<int>{3, 4}));
 }
 
-TEST_F(ComThreadTest, LargeStreamArrivesCompleteThroughTheEvents) {
+TEST_P(ComEventsTest, LargeStreamArrivesCompleteThroughTheEvents) {
   ReadWhatIsAnnounced();
   ASSERT_TRUE(Port.Open());
   std::string block(64 * 1024, '\0');
@@ -141,7 +157,7 @@ TEST_F(ComThreadTest, CloseOnTheMainThreadServesTheWaitingHandOver) {
   EXPECT_TRUE(openDuringHandler);
 }
 
-TEST_F(ComThreadTest, HandlerMayCloseAndReopenThePortWithoutHanging) {
+TEST_P(ComEventsTest, HandlerMayCloseAndReopenThePortWithoutHanging) {
   int calls = 0;
   Port.OnRxChar = [&](TBComPort*, int) {
     ++calls;
@@ -163,7 +179,7 @@ TEST_F(ComThreadTest, HandlerMayCloseAndReopenThePortWithoutHanging) {
   EXPECT_TRUE(Port.Close());
 }
 
-TEST_F(ComThreadTest, HandlerFailureIsReportedAndReceptionGoesOn) {
+TEST_P(ComEventsTest, HandlerFailureIsReportedAndReceptionGoesOn) {
   Port.OnRxChar = [&](TBComPort*, int count) {
     std::string part;
     Port.ReceiveBytes(part, count);
@@ -178,7 +194,7 @@ TEST_F(ComThreadTest, HandlerFailureIsReportedAndReceptionGoesOn) {
   EXPECT_TRUE(Loop.RunUntil([&] { return Received == "12"; }, 2000));
 }
 
-TEST_F(ComThreadTest, HangUpMidStreamIsToldOnceDoesNotSpinAndCloseStillWorks) {
+TEST_P(ComEventsTest, HangUpMidStreamIsToldOnceDoesNotSpinAndCloseStillWorks) {
   ReadWhatIsAnnounced();
   std::vector<bool> carrier;
   Port.OnRLSDChange = [&](TBComPort*, bool state) { carrier.push_back(state); };
@@ -188,16 +204,30 @@ TEST_F(ComThreadTest, HangUpMidStreamIsToldOnceDoesNotSpinAndCloseStillWorks) {
   Line.HangUp();
   ASSERT_TRUE(Loop.RunUntil([&] { return !carrier.empty(); }, 2000));
   const size_t callsBefore = Counts.size();
-  const double cpuBefore = OtherThreadsCpuSeconds();
+  const double cpuBefore = ProcessCpuSeconds();
   Loop.RunFor(1000);
-  const double cpuUsed = OtherThreadsCpuSeconds() - cpuBefore;
-  EXPECT_LT(cpuUsed, 0.05) << "the event thread keeps the processor busy";
+  const double cpuUsed = ProcessCpuSeconds() - cpuBefore;
+  EXPECT_LT(cpuUsed, 0.05) << "the wait for the device keeps the processor busy";
   EXPECT_EQ(Counts.size(), callsBefore) << "events reported after the hang-up";
   EXPECT_EQ(carrier, std::vector<bool>{false}) << "the hang-up is told once, as a lost carrier";
   const auto start = Clock::now();
   EXPECT_TRUE(Port.Close());
   EXPECT_LT(Clock::now() - start, milliseconds(500));
   EXPECT_FALSE(Port.IsOpen());
+}
+
+TEST_F(ComThreadTest, InTheLoopEventsAreReadOnTheMainThreadWithoutAHandOver) {
+  Port.SetEventLoop(&Loop);
+  ReadWhatIsAnnounced();
+  ASSERT_TRUE(Port.Open());
+  Line.Write("VEQ");
+  ASSERT_TRUE(WaitUntil([&] { return Port.QueuedInputCount() == 3; }));
+  EXPECT_TRUE(Counts.empty()) << "read before the loop ran";
+  ASSERT_TRUE(Loop.RunUntil([&] { return Received == "VEQ"; }, 2000));
+  EXPECT_EQ(Counts, std::vector<int>{3});
+  EXPECT_EQ(HandlerThreads, std::vector<std::thread::id>{std::this_thread::get_id()});
+  EXPECT_EQ(HandOversQueued.load(), 0);
+  EXPECT_THROW(Port.SetEventLoop(nullptr), EComPort) << "changed while open";
 }
 
 TEST_F(ComThreadTest, WithoutHandOverTheHandlerRunsOnTheEventThread) {
@@ -269,5 +299,10 @@ TEST_F(ComThreadTest, SignalEventsReadTheModemLines) {
   EXPECT_EQ(states, (std::vector<bool>{false, false}));
   EXPECT_EQ(rings, 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Sources, ComEventsTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "EventLoop" : "EventThread";
+                         });
 
 }  // namespace

@@ -1,13 +1,9 @@
 #include "tests/support/PtyPair.h"
 
-#include <dirent.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 TPtyPair::TPtyPair() {
@@ -51,34 +47,4 @@ std::string TPtyPair::Read(size_t count, std::chrono::milliseconds limit) {
 void TPtyPair::HangUp() {
   close(Master);
   Master = -1;
-}
-
-double OtherThreadsCpuSeconds() {
-  const long self = syscall(SYS_gettid);
-  const double ticksPerSecond = static_cast<double>(sysconf(_SC_CLK_TCK));
-  double seconds = 0;
-  DIR* tasks = opendir("/proc/self/task");
-  if (!tasks) throw std::runtime_error("cannot list the threads");
-  while (const dirent* entry = readdir(tasks)) {
-    if (entry->d_name[0] == '.' || std::stol(entry->d_name) == self) continue;
-    std::ifstream stat(std::string("/proc/self/task/") + entry->d_name + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    // Fields after the command name (which may hold blanks), from field 3 on.
-    const auto afterName = line.rfind(')');
-    if (afterName == std::string::npos) continue;
-    std::istringstream fields(line.substr(afterName + 2));
-    std::string field;
-    unsigned long long user = 0, system = 0;
-    for (int index = 3; fields >> field; ++index) {
-      if (index == 14) user = std::stoull(field);
-      if (index == 15) {
-        system = std::stoull(field);
-        break;
-      }
-    }
-    seconds += static_cast<double>(user + system) / ticksPerSecond;
-  }
-  closedir(tasks);
-  return seconds;
 }

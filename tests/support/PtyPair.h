@@ -27,7 +27,3 @@ class TPtyPair {
   int Slave = -1;  // kept open so that the line lives between the port's opens
   std::string Path;
 };
-
-// CPU time (user + system) that the threads of this process other than the
-// calling one have used, in seconds.
-double OtherThreadsCpuSeconds();
