@@ -2,8 +2,11 @@
 
 #include "engine/Session.h"
 
-TSessionTransports::TSessionTransports(TSession& session, IWindowMembers& window)
+TSessionTransports::TSessionTransports(TSession& session, IWindowMembers& window,
+                                       IEventLoop* loop)
     : Session(session), SerialLink(BCom, session, window), UdpLink(IdUDPServer1, session) {
+  BCom.SetEventLoop(loop);
+  IdUDPServer1.SetEventLoop(loop);
   IdUDPServer1.SetDefaultPort(0);
   Session.AttachSerial(&SerialLink);
   Session.AttachUdp(&UdpLink);

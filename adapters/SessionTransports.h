@@ -5,6 +5,7 @@
 #include "serial/BCPort.h"
 #include "udp/IdUDPServer.h"
 
+class IEventLoop;
 class IWindowMembers;
 class TSession;
 
@@ -13,7 +14,9 @@ class TSession;
 // and the command line wire their sessions through it. Main thread only.
 class TSessionTransports {
  public:
-  TSessionTransports(TSession& session, IWindowMembers& window);
+  // Given the front end's event loop (which must outlive this), both links
+  // wait for their device in it; without one, each has a thread of its own.
+  TSessionTransports(TSession& session, IWindowMembers& window, IEventLoop* loop = nullptr);
   // Closes both links first, so that their worker threads have ended before
   // anything they hand events to goes away.
   ~TSessionTransports();

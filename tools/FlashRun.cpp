@@ -10,7 +10,6 @@
 #include "adapters/SessionTransports.h"
 #include "engine/DisplayText.h"
 #include "platform/Descriptor.h"
-#include "platform/MainThread.h"
 #include "platform/SignalWatcher.h"
 #include "platform/Terminal.h"
 #include "serial/PortList.h"
@@ -69,7 +68,7 @@ TFlashRun::TFlashRun(const TFlashOptions& options, TImageScan scan, const TSigna
       Err(err),
       Window(out, err),
       Session(Window),
-      Links(std::make_unique<TSessionTransports>(Session, Window)),
+      Links(std::make_unique<TSessionTransports>(Session, Window, &Loop)),
       Recorder(options.Records, [this](const std::string& line) { Window.MemoLogAppend(line); }),
       Scan(std::move(scan)) {
   Configure();
@@ -306,14 +305,14 @@ TMessageResult TFlashRun::AskOnTerminal() {
   return SaysYes(answer) ? TMessageResult::Ok : TMessageResult::Cancel;
 }
 
-// Like a modal box, keeps serving the links' hand-overs while it waits, and
-// gives up on a signal.
+// Like a modal box, keeps serving the links (but not the timers) while it
+// waits, and gives up on a signal.
 std::string TFlashRun::ReadAnswerLine() {
   std::string line;
   while (!Interrupted()) {
     const int in[] = {STDIN_FILENO};
     if (platform::WaitReadable(in, kQuestionPollMs).empty()) {
-      platform::CheckSynchronize(0);
+      Loop.ServeWithoutTimers(0);
       continue;
     }
     int error = 0;

@@ -87,10 +87,11 @@ class TFlashRun {
   std::ostream& Out;
   std::ostream& Err;
   TConsoleWindow Window;
+  // Before the links, which wait in it, and so gone after them.
+  TMainLoop Loop;
   TSession Session;
   std::unique_ptr<TSessionTransports> Links;
   TRunRecorder Recorder;
-  TMainLoop Loop;
   TMainLoop::TimerId Timer1 = 0;
   TImageScan Scan;
   std::unique_ptr<TJsonEvents> Events;
