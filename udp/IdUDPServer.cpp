@@ -134,17 +134,19 @@ void TIdUDPServer::StopListener() {
 
 void TIdUDPServer::WatchBindings() {
   LoopDatagramLimit = BufferSize();
+  WatchingLoop = Loop;
   ActiveBinding = &Bindings[0];
   for (const auto& binding : Bindings) {
     const TIdStackSocketHandle socket = binding->SocketId;
-    Watches.push_back(Loop->WatchReadable(socket, [this, socket] { ReceiveInLoop(socket); }));
+    Watches.push_back(WatchingLoop->WatchReadable(socket, [this, socket] { ReceiveInLoop(socket); }));
   }
 }
 
 void TIdUDPServer::UnwatchBindings() {
   for (const IEventLoop::WatchId watch : Watches)
-    Loop->Unwatch(watch);
+    WatchingLoop->Unwatch(watch);
   Watches.clear();
+  WatchingLoop = nullptr;
 }
 
 void TIdUDPServer::ReceiveInLoop(TIdStackSocketHandle socket) {

@@ -109,6 +109,9 @@ class TIdUDPServer : public TIdUDPBase {
   std::unique_ptr<TIdUDPListenerThread> Receiver;
   std::vector<std::unique_ptr<TIdUDPListenerThread>> RetiredListeners;
   IEventLoop* Loop = nullptr;
+  // The loop the bindings are watched in while active, whatever Loop has
+  // been set to since.
+  IEventLoop* WatchingLoop = nullptr;
   std::vector<IEventLoop::WatchId> Watches;
   // The datagram being delivered in the loop, reused from one to the next,
   // and its limit, taken at activation as a listener takes it.
