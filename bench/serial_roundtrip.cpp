@@ -1,6 +1,7 @@
 // Round trip over a pseudo-terminal pair: the serial port component (request
-// written with SendBytes, answer delivered by the event thread to OnRxChar on
-// the main thread) beside a bare write/poll/read loop on the same line. The
+// written with SendBytes, answer delivered to OnRxChar on the main thread by
+// the event thread, or read there by the main loop) beside a bare
+// write/poll/read loop on the same line. The
 // device end answers "GET" to every complete request, as the boot loader
 // answers each block.
 
@@ -78,8 +79,14 @@ double MicrosecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
-TFigures ComponentRoundTrips(const std::string& path, const std::string& request, int rounds) {
+// Where the component waits for the answer.
+enum class TWaiter { EventThread, MainLoop };
+
+TFigures ComponentRoundTrips(const std::string& path, const std::string& request, int rounds,
+                             TWaiter waiter) {
+  TMainLoop loop;
   TBComPort port;
+  if (waiter == TWaiter::MainLoop) port.SetEventLoop(&loop);
   port.SetPort(path);
   port.SetBaudRate(br921600);
   std::string answer;
@@ -89,7 +96,6 @@ TFigures ComponentRoundTrips(const std::string& path, const std::string& request
     answer += part;
   };
   port.Open();
-  TMainLoop loop;
   std::vector<double> samples;
   for (int round = 0; round < rounds; ++round) {
     answer.clear();
@@ -134,14 +140,17 @@ TFigures BareRoundTrips(const std::string& path, const std::string& request, int
 void Measure(TEchoDevice& device, const std::string& path, size_t requestSize, int rounds) {
   const std::string request(requestSize, '\x5A');
   device.SetRequestSize(requestSize);
-  ComponentRoundTrips(path, request, rounds / 10);  // warm-up
-  const TFigures component = ComponentRoundTrips(path, request, rounds);
+  ComponentRoundTrips(path, request, rounds / 10, TWaiter::EventThread);  // warm-up
+  const TFigures threaded = ComponentRoundTrips(path, request, rounds, TWaiter::EventThread);
+  const TFigures looped = ComponentRoundTrips(path, request, rounds, TWaiter::MainLoop);
   const TFigures bare = BareRoundTrips(path, request, rounds);
   std::printf(
-      "%5zu-byte request, %d rounds: component median %7.1f us (mean %7.1f), "
-      "bare median %7.1f us (mean %7.1f), ratio %.2f\n",
-      requestSize, rounds, component.MedianUs, component.MeanUs, bare.MedianUs, bare.MeanUs,
-      component.MedianUs / bare.MedianUs);
+      "%5zu-byte request, %d rounds: component median %7.1f us (mean %7.1f) with its event "
+      "thread, %7.1f us (mean %7.1f) in the main loop; bare median %7.1f us (mean %7.1f); "
+      "ratios %.2f, %.2f\n",
+      requestSize, rounds, threaded.MedianUs, threaded.MeanUs, looped.MedianUs, looped.MeanUs,
+      bare.MedianUs, bare.MeanUs, threaded.MedianUs / bare.MedianUs,
+      looped.MedianUs / bare.MedianUs);
 }
 
 }  // namespace

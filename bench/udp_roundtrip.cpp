@@ -1,6 +1,7 @@
 // Round trip over loopback 127.0.0.1: the UDP endpoint (send, answer read by
-// the listener thread and handed to OnUDPRead on the main thread) beside a
-// bare sendto/recvfrom ping-pong against the same echo socket.
+// the listener thread and handed to OnUDPRead on the main thread, or read
+// there by the main loop) beside a bare sendto/recvfrom ping-pong against the
+// same echo socket.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -125,9 +126,13 @@ TFigures Measure(RoundTrip roundTrip) {
   return figures;
 }
 
-TFigures EndpointRoundTrips(int echoPort, const std::string& payload) {
+// Where the endpoint waits for the answer.
+enum class TWaiter { ListenerThread, MainLoop };
+
+TFigures EndpointRoundTrips(int echoPort, const std::string& payload, TWaiter waiter) {
   TMainLoop loop;
   TIdUDPServer server;
+  if (waiter == TWaiter::MainLoop) server.SetEventLoop(&loop);
   bool answered = false;
   server.OnUDPRead = [&](TIdUDPServer&, const std::string&, TIdSocketHandle&) { answered = true; };
   server.SetActive(true);
@@ -157,16 +162,19 @@ int main() {
   TEchoThread echo;
   std::printf("UDP round trip over 127.0.0.1, %d rounds each (after %d warm-up rounds)\n", kRounds,
               kWarmUpRounds);
-  std::printf("%8s  %24s  %24s  %14s\n", "bytes", "endpoint mean/median us", "bare mean/median us",
-              "ratio (means)");
+  std::printf("%8s  %24s  %24s  %24s  %14s\n", "bytes", "listener mean/median us",
+              "in loop mean/median us", "bare mean/median us", "ratios (means)");
   for (const int size : {1, 64, 1024, 8192}) {
     const std::string payload(static_cast<size_t>(size), 'x');
-    const TFigures endpoint = EndpointRoundTrips(echo.Port(), payload);
+    const TFigures threaded = EndpointRoundTrips(echo.Port(), payload, TWaiter::ListenerThread);
+    const TFigures looped = EndpointRoundTrips(echo.Port(), payload, TWaiter::MainLoop);
     const TFigures bare = BareRoundTrips(echo.Port(), payload);
-    std::printf("%8d  %11.1f / %10.1f  %11.1f / %10.1f  %14.2f", size, endpoint.MeanUs,
-                endpoint.MedianUs, bare.MeanUs, bare.MedianUs, endpoint.MeanUs / bare.MeanUs);
-    if (endpoint.Lost + bare.Lost > 0) {
-      std::printf("  (lost: endpoint %d, bare %d)", endpoint.Lost, bare.Lost);
+    std::printf("%8d  %11.1f / %10.1f  %11.1f / %10.1f  %11.1f / %10.1f  %6.2f, %5.2f", size,
+                threaded.MeanUs, threaded.MedianUs, looped.MeanUs, looped.MedianUs, bare.MeanUs,
+                bare.MedianUs, threaded.MeanUs / bare.MeanUs, looped.MeanUs / bare.MeanUs);
+    if (threaded.Lost + looped.Lost + bare.Lost > 0) {
+      std::printf("  (lost: listener %d, in loop %d, bare %d)", threaded.Lost, looped.Lost,
+                  bare.Lost);
     }
     std::printf("\n");
   }
