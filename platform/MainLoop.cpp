@@ -95,8 +95,8 @@ namespace {
 // restores the one it replaced.
 class TWakeHookScope {
  public:
-  explicit TWakeHookScope(platform::TWakeSignal& signal)
-      : Replaced(platform::SetWakeMainThreadHook([&signal] { signal.Signal(); })) {}
+  explicit TWakeHookScope(const std::shared_ptr<platform::TWakeSignal>& signal)
+      : Replaced(platform::SetWakeMainThreadHook([signal] { signal->Signal(); })) {}
   ~TWakeHookScope() { platform::SetWakeMainThreadHook(std::move(Replaced)); }
   TWakeHookScope(const TWakeHookScope&) = delete;
   TWakeHookScope& operator=(const TWakeHookScope&) = delete;
@@ -111,7 +111,7 @@ void TMainLoop::ServeWatched(int timeoutMs) {
   TWakeHookScope hook(HandOverQueued);
   // Calls queued before the hook was in place would not end the wait.
   if (platform::CheckSynchronize(0)) return;
-  std::vector<int> fds{HandOverQueued.Fd()};
+  std::vector<int> fds{HandOverQueued->Fd()};
   std::vector<WatchId> ids;
   for (const auto& [id, watch] : Watches) {
     fds.push_back(watch.Fd);
@@ -120,7 +120,7 @@ void TMainLoop::ServeWatched(int timeoutMs) {
   const std::vector<size_t> ready = platform::WaitReadable(fds, timeoutMs);
   // Cleared before the queue is served: a call queued after this signals
   // again, one queued before is served now.
-  if (!ready.empty() && ready.front() == 0) HandOverQueued.Clear();
+  if (!ready.empty() && ready.front() == 0) HandOverQueued->Clear();
   platform::CheckSynchronize(0);
   RunReadyWatches(ids, ready);
 }

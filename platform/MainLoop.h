@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "platform/Descriptor.h"
@@ -70,5 +71,8 @@ class TMainLoop : public IEventLoop {
   std::map<WatchId, TWatch> Watches;
   WatchId NextWatchId = 1;
   // Ends the wait on the descriptors when a worker queues a hand-over.
-  platform::TWakeSignal HandOverQueued;
+  // Shared with the wake hook: a worker that took the hook just before the
+  // loop went still signals a descriptor that is open.
+  std::shared_ptr<platform::TWakeSignal> HandOverQueued =
+      std::make_shared<platform::TWakeSignal>();
 };
