@@ -15,7 +15,6 @@
 class TMainLoop : public IEventLoop {
  public:
   TMainLoop() = default;
-  ~TMainLoop() = default;
   TMainLoop(const TMainLoop&) = delete;
   TMainLoop& operator=(const TMainLoop&) = delete;
 

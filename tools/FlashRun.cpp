@@ -74,8 +74,8 @@ TFlashRun::TFlashRun(const TFlashOptions& options, TImageScan scan, const TSigna
   Configure();
 }
 
-// Out of line, where TSessionTransports is complete; the links close (their
-// threads end) before the session they hand events to goes.
+// Out of line, where TSessionTransports is complete; the links close (and
+// leave the loop) before the session they hand events to goes.
 TFlashRun::~TFlashRun() = default;
 
 // The window's state after its settings were loaded, from the options.
