@@ -27,7 +27,7 @@ class IComEventSource {
   virtual void RequestStop() = 0;
 };
 
-// Sets up watch on deviceFd and returns deviceFd; raises EComPort, with the
+// Sets watch up on deviceFd and returns deviceFd; raises EComPort, with the
 // system's number, when it cannot.
 int StartDeviceWatch(port_backend::TDeviceWatch& watch, int deviceFd);
 

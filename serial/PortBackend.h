@@ -97,9 +97,10 @@ TTransfer Read(int fd, char* data, int32_t count, const TReadLimits& limits);
 
 // --- Events ---
 
-// The event thread's sleep on a device: one wake-up per arrival of
-// characters (none for bytes a handler leaves queued), one when the device
-// hangs up or fails, and one when the owner calls Wake.
+// The sleep on a device, of the event thread or of the main loop: one
+// wake-up per arrival of characters (none for bytes a handler leaves
+// queued), one when the device hangs up or fails, and one when the owner
+// calls Wake (which only a thread in Wait needs).
 class TDeviceWatch {
  public:
   // Nothing: Poll found no wake-up waiting.
