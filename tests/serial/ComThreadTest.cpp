@@ -63,8 +63,9 @@ class ComThreadTest : public ::testing::Test {
   }
 
   TPtyPair Line;
-  TBComPort Port;
+  // Before the port, which may wait in it, and so gone after it.
   TMainLoop Loop;
+  TBComPort Port;
   std::atomic<int> HandOversQueued{0};
   std::vector<int> Counts;
   std::vector<std::thread::id> HandlerThreads;
