@@ -3,6 +3,12 @@
 #include <cstring>
 #include <filesystem>
 
+namespace {
+
+constexpr size_t kBufferBytes = 64 * 1024;
+
+}  // namespace
+
 bool TImageReader::Open(const std::string& path) {
   Close();
   // A FIFO would block the open until someone writes into it, a device
@@ -13,7 +19,8 @@ bool TImageReader::Open(const std::string& path) {
   if (File == nullptr) return false;
   // Blocks are small (at most 2048 bytes); a larger stdio buffer keeps
   // the number of reads low for multi-megabyte images.
-  std::setvbuf(File, nullptr, _IOFBF, 64 * 1024);
+  if (!Buffer) Buffer = std::make_unique<char[]>(kBufferBytes);
+  std::setvbuf(File, Buffer.get(), _IOFBF, kBufferBytes);
   Eof = false;
   return true;
 }

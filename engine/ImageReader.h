@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 // Sequential, buffered reading of an image file. The bytes delivered are
@@ -30,5 +31,8 @@ class TImageReader {
 
  private:
   std::FILE* File = nullptr;
+  // The stdio buffer, ours: given none, the library picks its own size
+  // whatever size is asked for.
+  std::unique_ptr<char[]> Buffer;
   bool Eof = false;
 };
