@@ -69,7 +69,10 @@ void TSession::TraceReceive(const std::string& accepted, size_t count) {
 
 bool TSession::SendTxBuffer() {
   const int32_t length = std::clamp<int32_t>(BlockSize, 0, kMaxBlockSize);
-  return SendToDevice(std::string(TxBuffer.begin(), TxBuffer.begin() + length));
+  // From the bytes as a whole: a copy element by element would cost more
+  // than the send itself on a large block.
+  return SendToDevice(std::string(reinterpret_cast<const char*>(TxBuffer.data()),
+                                  static_cast<size_t>(length)));
 }
 
 bool TSession::OpenComLink() {

@@ -27,7 +27,7 @@ class TDeliveryScope {
 TIdUDPListenerThread::TIdUDPListenerThread(int bufferSize, TIdUDPServer& endpoint)
     : Endpoint(endpoint),
       Stack(endpoint.Stack()),
-      DatagramLimit(bufferSize),
+      ReceiveSpace(static_cast<size_t>(bufferSize)),
       WakeHandle(Stack.NewWakeHandle()) {}
 
 TIdUDPListenerThread::~TIdUDPListenerThread() {
@@ -56,8 +56,7 @@ void TIdUDPListenerThread::PollOnce() {
 
 void TIdUDPListenerThread::ReceiveAndDeliver(TIdStackSocketHandle socket) {
   if (IsStopped()) return;
-  Datagram.resize(DatagramLimit);
-  SourceBinding = &Endpoint.ReceiveFrom(socket, Datagram);
+  SourceBinding = &Endpoint.ReceiveFrom(socket, ReceiveSpace, Datagram);
   if (Endpoint.ThreadedEvent) {
     HandOver();
   } else {
@@ -133,7 +132,7 @@ void TIdUDPServer::StopListener() {
 }
 
 void TIdUDPServer::WatchBindings() {
-  LoopDatagramLimit = BufferSize();
+  LoopReceiveSpace.assign(static_cast<size_t>(BufferSize()), '\0');
   WatchingLoop = Loop;
   ActiveBinding = &Bindings[0];
   for (const auto& binding : Bindings) {
@@ -151,8 +150,7 @@ void TIdUDPServer::UnwatchBindings() {
 
 void TIdUDPServer::ReceiveInLoop(TIdStackSocketHandle socket) {
   try {
-    LoopDatagram.resize(LoopDatagramLimit);
-    TIdSocketHandle& source = ReceiveFrom(socket, LoopDatagram);
+    TIdSocketHandle& source = ReceiveFrom(socket, LoopReceiveSpace, LoopDatagram);
     DeliverDatagram(LoopDatagram, source);
   } catch (...) {
     // As on the listener: a failed receive or a failing handler costs that
@@ -160,15 +158,15 @@ void TIdUDPServer::ReceiveInLoop(TIdStackSocketHandle socket) {
   }
 }
 
-TIdSocketHandle& TIdUDPServer::ReceiveFrom(TIdStackSocketHandle socket, std::string& datagram) {
+TIdSocketHandle& TIdUDPServer::ReceiveFrom(TIdStackSocketHandle socket, std::vector<char>& space,
+                                           std::string& datagram) {
   TIdSocketHandle& source = *Bindings.BindingOfSocket(socket);
   std::string senderIp;
   int senderPort = 0;
-  const int received = Stack().ReceiveDatagram(socket, datagram.data(),
-                                               static_cast<int>(datagram.size()), senderIp,
-                                               senderPort);
+  const int received = Stack().ReceiveDatagram(socket, space.data(), static_cast<int>(space.size()),
+                                               senderIp, senderPort);
   Stack().CheckSocketResult(received);
-  datagram.resize(received);
+  datagram.assign(space.data(), static_cast<size_t>(received));
   source.SetRemote(senderIp, senderPort);
   return source;
 }

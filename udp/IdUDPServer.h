@@ -43,8 +43,9 @@ class TIdUDPListenerThread : public TIdThread {
   TIdUDPServer& Endpoint;
   // The endpoint's, which outlives the listener.
   TIdStack& Stack;
+  // Sized once at the endpoint's limit; each datagram is copied out of it.
+  std::vector<char> ReceiveSpace;
   std::string Datagram;
-  int DatagramLimit;
   // Bounds how long a wait lasts before the loop checks IsStopped again.
   int PollInterval = 1000;
   TIdSocketHandle* SourceBinding = nullptr;
@@ -75,10 +76,13 @@ class TIdUDPServer : public TIdUDPBase {
   // Null (the default): a listener thread. Ignored with ThreadedEvent.
   void SetEventLoop(IEventLoop* loop) { Loop = loop; }
 
-  // Receives one datagram from socket into datagram, of at most its size,
-  // and tells the binding its sender; throws on a failed
-  // receive. The listener's thread, or the main thread with an event loop.
-  TIdSocketHandle& ReceiveFrom(TIdStackSocketHandle socket, std::string& datagram);
+  // Receives one datagram from socket into space, of at most its size, sets
+  // datagram to it and tells the binding its sender; throws on a failed
+  // receive. The space is the caller's so that it is sized, and cleared,
+  // once rather than per datagram. The listener's thread, or the main thread
+  // with an event loop.
+  TIdSocketHandle& ReceiveFrom(TIdStackSocketHandle socket, std::vector<char>& space,
+                               std::string& datagram);
   // Runs on the main thread, or on the listener with ThreadedEvent.
   void DeliverDatagram(const std::string& AData, TIdSocketHandle& ABinding);
 
@@ -114,7 +118,8 @@ class TIdUDPServer : public TIdUDPBase {
   IEventLoop* WatchingLoop = nullptr;
   std::vector<IEventLoop::WatchId> Watches;
   // The datagram being delivered in the loop, reused from one to the next,
-  // and its limit, taken at activation as a listener takes it.
+  // and the space it is received into, of the limit taken at activation as
+  // a listener takes it.
+  std::vector<char> LoopReceiveSpace;
   std::string LoopDatagram;
-  int LoopDatagramLimit = 0;
 };
