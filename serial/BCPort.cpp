@@ -156,6 +156,7 @@ struct TBComPort::TRuntime {
   // The driver's line error counters when errors were last cleared; the
   // errors to report are what it counted since.
   port_backend::TLineErrorCounts ErrorBaseline;
+  bool CountsLineErrors = true;
 };
 
 int BaudRateBitsPerSecond(TBaudRate rate) {
@@ -292,6 +293,7 @@ void TBComPort::OpenDevice() {
   port_backend::TOpenResult opened = port_backend::OpenExclusive(PortValue);
   if (opened.Error != 0) throw EComPort(opened.Busy ? kTextBusy : kTextNotFound, opened.Error);
   Runtime->Device = std::move(opened.Device);
+  Runtime->CountsLineErrors = port_backend::CountsLineErrors(DeviceHandle());
   port_backend::ReadLineErrorCounts(DeviceHandle(), Runtime->ErrorBaseline);
 }
 
@@ -518,7 +520,8 @@ int32_t TBComPort::QueuedInputCount() {
     throw EComPort(kTextClearCommError, err);
   }
   // Like the status call it stands for, asking clears the error state.
-  port_backend::ReadLineErrorCounts(DeviceHandle(), Runtime->ErrorBaseline);
+  if (Runtime->CountsLineErrors)
+    port_backend::ReadLineErrorCounts(DeviceHandle(), Runtime->ErrorBaseline);
   return count;
 }
 

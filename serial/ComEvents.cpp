@@ -20,7 +20,7 @@ int StartDeviceWatch(port_backend::TDeviceWatch& watch, int deviceFd) {
 }
 
 TComEventReader::TComEventReader(int deviceFd, TPortEvents waited)
-    : DeviceFd(deviceFd), Waited(waited) {
+    : DeviceFd(deviceFd), Waited(waited), CountsLineErrors(port_backend::CountsLineErrors(deviceFd)) {
   port_backend::ReadLineErrorCounts(DeviceFd, LastSeenErrors);
 }
 
@@ -28,7 +28,8 @@ bool TComEventReader::CollectEvents(TPortEvents& events) {
   int queued = 0;
   if (port_backend::QueuedInputBytes(DeviceFd, queued) != 0) return false;
   port_backend::TLineErrorCounts counts;
-  if (port_backend::ReadLineErrorCounts(DeviceFd, counts) == 0 && !(counts == LastSeenErrors)) {
+  if (CountsLineErrors && port_backend::ReadLineErrorCounts(DeviceFd, counts) == 0 &&
+      !(counts == LastSeenErrors)) {
     LastSeenErrors = counts;
     events.Include(peError);
   }

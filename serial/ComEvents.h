@@ -58,6 +58,7 @@ class TComEventReader {
  private:
   const int DeviceFd;
   const TPortEvents Waited;
+  const bool CountsLineErrors;
   port_backend::TLineErrorCounts LastSeenErrors;
   bool HangUpReported = false;
 };

@@ -71,6 +71,9 @@ struct TLineErrorCounts {
   bool operator==(const TLineErrorCounts&) const = default;
 };
 int ReadLineErrorCounts(int fd, TLineErrorCounts& counts);
+// Whether the driver counts line errors for fd at all (a pseudo-terminal
+// does not): asked once, it spares a call per wake-up that can only fail.
+bool CountsLineErrors(int fd);
 
 // --- Transfers ---
 

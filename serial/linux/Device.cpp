@@ -127,4 +127,9 @@ int ReadLineErrorCounts(int fd, TLineErrorCounts& counts) {
   return 0;
 }
 
+bool CountsLineErrors(int fd) {
+  serial_icounter_struct icount{};
+  return ::ioctl(fd, TIOCGICOUNT, &icount) == 0 || !IsNoModemLinesError(errno);
+}
+
 }  // namespace port_backend
