@@ -1,6 +1,8 @@
 #include "tools/SimCommand.h"
 
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <ostream>
 
 #include "engine/FirmwareImage.h"
@@ -45,12 +47,14 @@ const TCommandText kSimCommand = {
     "                        запроса\n"
     "  --boot-after-ms N     N мс после старта ничего не слышать\n"
     "  --once                выйти по окончании первого сеанса записи\n"
+    "  --times               начинать каждую строку после первой временем от\n"
+    "                        старта в секундах с микросекундами\n"
     "Код выхода: 0 остановлен (сигналом, --once или --gone-at), 1 --out не записан,\n"
     "2 ошибка в командной строке, 3 линию не удалось открыть.\n",
     {{"--port", "--udp", "--id", "--out", "--wrong-at", "--err-at", "--silent-at", "--noise-at",
       "--split-at", "--gone-at", "--delay-ms", "--line-rate", "--boot-after-ms", "--baud",
       "--data-bits", "--parity", "--stop-bits"},
-     {"--pty", "--noise", "--once", "--count-headers"}}};
+     {"--pty", "--noise", "--once", "--count-headers", "--times"}}};
 
 namespace {
 
@@ -70,6 +74,7 @@ struct TSimOptions {
   TDeviceModel::TSettings Model;
   line_driver::TLineSetting Line;
   bool Once = false;
+  bool Times = false;
 };
 
 std::string ReadFault(const TParsedArgs& args, TDeviceModel::TSettings& model) {
@@ -165,6 +170,7 @@ std::string ReadOptions(const TParsedArgs& args, TSimOptions& options) {
   if (!args.Operands.empty()) return "лишний аргумент «" + args.Operands.front() + "»";
   options.Out = args.Value("--out");
   options.Once = args.Has("--once");
+  options.Times = args.Has("--times");
   options.Model.Identity = args.Value("--id", options.Model.Identity);
   if (options.Model.Identity.size() != kFileIdSize)
     return "--id «" + options.Model.Identity + "»: нужно ровно 12 байт";
@@ -177,6 +183,18 @@ std::string ReadOptions(const TParsedArgs& args, TSimOptions& options) {
     if (!error.empty()) return error;
   }
   return {};
+}
+
+// "12.345678": when a line happened, for a reader who times the board's
+// exchanges from its own side.
+std::string SecondsSince(std::chrono::steady_clock::time_point started) {
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - started)
+                          .count();
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld.%06lld", static_cast<long long>(micros / 1000000),
+                static_cast<long long>(micros % 1000000));
+  return text;
 }
 
 std::unique_ptr<ISimLink> OpenLink(const TSimOptions& options) {
@@ -202,7 +220,11 @@ int RunSimCommand(const std::vector<std::string>& args, std::ostream& out, std::
     return 3;
   }
   sim->Once = options.Once;
-  sim->OnLog = [&out](const std::string& line) { out << line << '\n' << std::flush; };
+  sim->OnLog = [&out, times = options.Times, started = std::chrono::steady_clock::now()](
+                   const std::string& line) {
+    if (times) out << SecondsSince(started) << ' ';
+    out << line << '\n' << std::flush;
+  };
   out << sim->Where() << '\n' << std::flush;
 
   TSignalWatcher watcher({SIGINT, SIGTERM}, [&sim](int) { sim->RequestStop(); });

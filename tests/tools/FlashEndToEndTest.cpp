@@ -165,6 +165,30 @@ TEST_F(FlashEndToEnd, WritesBoardKindTwoThroughItsFixedAddress) {
       << "the kind-2 wake-up reached the board: " << sim.Log();
 }
 
+// What a bench times the board's exchanges by.
+TEST_F(FlashEndToEnd, SimWithTimesStampsEveryLineButTheFirstInOrder) {
+  TSim sim = StartSim({"--pty"}, {"--times"});
+  ExpectWritten(sim, PackImage("KUFX"));
+  std::istringstream log(sim.Log());
+  std::string line;
+  std::getline(log, line);
+  EXPECT_EQ(line, sim.Where);
+  double last = 0;
+  int stamped = 0;
+  while (std::getline(log, line)) {
+    SCOPED_TRACE(line);
+    std::istringstream fields(line);
+    double seconds = -1;
+    std::string tag;
+    fields >> seconds >> tag;
+    EXPECT_GE(seconds, last);
+    EXPECT_TRUE(tag == "<<" || tag == ">>" || tag == "--");
+    last = seconds;
+    ++stamped;
+  }
+  EXPECT_GT(stamped, 20);
+}
+
 // Without the test seam: the real timer periods and sleeps.
 TEST_F(FlashEndToEnd, WritesAtTheRealPaceOverAPseudoTerminal) {
   TSim pty = StartSim({"--pty"});
