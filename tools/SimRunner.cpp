@@ -9,6 +9,10 @@ namespace {
 // The model notices a pause in the stream only when it is asked; this is how
 // often it is asked while nothing arrives.
 constexpr std::chrono::milliseconds kIdlePoll{20};
+// A wake-up from a sleep comes up to a few hundred microseconds late, and a
+// board on a wire answers on time: the wait for an answer's moment ends this
+// much before it, and the rest is waited out on the clock.
+constexpr std::chrono::microseconds kWakeEarly{300};
 
 const char* PhaseChangeText(TDeviceModel::TPhase phase) {
   switch (phase) {
@@ -94,7 +98,7 @@ void TSimRunner::Run() {
 // stretch to 1-2 ms.
 TSimRunner::TClock::time_point TSimRunner::WakeAt() const {
   const TClock::time_point idle = TClock::now() + kIdlePoll;
-  return Pending.empty() ? idle : std::min(idle, Pending.front().Due);
+  return Pending.empty() ? idle : std::min(idle, Pending.front().Due - kWakeEarly);
 }
 
 void TSimRunner::Receive() {
@@ -145,6 +149,10 @@ void TSimRunner::NoteFault() {
 }
 
 void TSimRunner::SendDueAnswers() {
+  if (!Pending.empty() && Pending.front().Due - TClock::now() <= kWakeEarly) {
+    while (TClock::now() < Pending.front().Due) {
+    }
+  }
   while (!Pending.empty() && Pending.front().Due <= TClock::now()) {
     const std::string bytes = std::move(Pending.front().Bytes);
     Pending.pop_front();
