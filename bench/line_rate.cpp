@@ -8,7 +8,8 @@
 // headers, blocks, the end marker) and every answer it sends, bytes x 11 bits
 // (start, 8 data, parity, stop) / baud. Measured: the writing as the board
 // sees it, from the delivery of the first section header to the sending of
-// "APP", timed as the board's log lines reach this program. (veq flash's own
+// "APP", in the board's own log time stamps (read in batches, so that this
+// program wakes a few times a second, not for every frame). (veq flash's own
 // writing time runs on to its next 300 ms timer tick after "APP", the
 // session's pace rather than the line's.) Share: ideal / measured. Extra:
 // what each frame took beyond its wire time, on average.
@@ -32,6 +33,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/BenchSupport.h"
@@ -51,6 +53,8 @@ constexpr auto kPointLimit = std::chrono::seconds(60);
 // Once veq flash has ended, the board has had its end command and leaves.
 constexpr auto kSimLeaveLimit = std::chrono::seconds(3);
 constexpr int kLogPollMs = 100;
+// Once the log has something, what else comes in this time is read with it.
+constexpr auto kLogBatch = std::chrono::milliseconds(50);
 
 struct TPoint {
   int Baud;
@@ -111,11 +115,11 @@ int ExitStatus(int status) {
 // The writing as the board's log tells it.
 struct TWritingSpan {
   bool InRun = false;
-  std::optional<Clock::time_point> Start;  // the first section header came
-  std::optional<Clock::time_point> End;    // "APP" went
-  int Answers = 0;                         // sent from Start to End
+  std::optional<double> Start;  // the first section header came, in seconds
+  std::optional<double> End;    // "APP" went
+  int Answers = 0;              // sent from Start to End
 
-  void Note(const std::string& line, Clock::time_point at) {
+  void Note(const std::string& line, double at) {
     if (line == "-- programming mode") {
       InRun = true;
     } else if (InRun && !Start && line.starts_with("<< ")) {
@@ -125,23 +129,23 @@ struct TWritingSpan {
       if (line == ">> " + kApp) End = at;
     }
   }
-  double Seconds() const { return std::chrono::duration<double>(*End - *Start).count(); }
+  double Seconds() const { return *End - *Start; }
 };
 
-// `veq sim --pty --line-rate BAUD --once` for one point; its log comes
-// through a pipe and each line is timed as it arrives.
+// `veq sim --pty --line-rate BAUD --once --times` for one point; its log
+// comes through a pipe.
 class TSim {
  public:
   TSim(const std::string& veq, int baud, const std::string& dir) {
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe failed");
     Log = out[0];
-    Pid = bench::Spawn({veq, "sim", "--pty", "--line-rate", std::to_string(baud), "--once", "--out",
-                 dir + "/accepted.vqf"},
+    Pid = bench::Spawn({veq, "sim", "--pty", "--line-rate", std::to_string(baud), "--once",
+                        "--times", "--out", dir + "/accepted.vqf"},
                 out[1], dir + "/sim.err");
     close(out[1]);
     const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (Where.empty() && FollowLog([](const std::string&, Clock::time_point) {}, deadline)) {
+    while (Where.empty() && FollowLog([](const std::string&, double) {}, deadline)) {
     }
     if (Where.empty()) throw std::runtime_error("veq sim did not say where it is");
   }
@@ -156,27 +160,28 @@ class TSim {
   TSim& operator=(const TSim&) = delete;
 
   // Reads what the log has, or waits for it up to kLogPollMs, and hands
-  // every whole line on; the first line is Where. False at the log's end
-  // or the deadline.
+  // every whole line on with its time stamp; the first line is Where. False
+  // at the log's end or the deadline.
   template <typename TNote>
   bool FollowLog(const TNote& note, Clock::time_point deadline) {
     if (Clock::now() >= deadline) return false;
     pollfd in{Log, POLLIN, 0};
     if (poll(&in, 1, kLogPollMs) <= 0) return true;
+    if (!Where.empty()) std::this_thread::sleep_for(kLogBatch);
     char chunk[65536];
     const ssize_t n = read(Log, chunk, sizeof chunk);
     if (n <= 0) {
       LogEnded = true;
       return false;
     }
-    const auto at = Clock::now();
     Pending.append(chunk, static_cast<size_t>(n));
     for (size_t eol; (eol = Pending.find('\n')) != std::string::npos; Pending.erase(0, eol + 1)) {
       const std::string line = Pending.substr(0, eol);
       if (Where.empty()) {
         Where = line;
       } else {
-        note(line, at);
+        const size_t space = line.find(' ');
+        note(line.substr(space + 1), std::stod(line.substr(0, space)));
       }
     }
     return true;
@@ -223,7 +228,7 @@ TOutcome WriteImage(const std::string& veq, const std::string& dir, const TPoint
   TSim sim(veq, point.Baud, dir);
   const pid_t flash = StartFlash(veq, dir, sim.Where);
   TOutcome outcome;
-  const auto note = [&outcome](const std::string& line, Clock::time_point at) {
+  const auto note = [&outcome](const std::string& line, double at) {
     outcome.Span.Note(line, at);
   };
   auto deadline = Clock::now() + kPointLimit;
