@@ -86,7 +86,8 @@ TSim StartSim(const std::string& dir, int index, bool udp, int delayMs) {
 // Seconds for one veq flash over the given number of fresh boards.
 double FlashBoards(const std::string& dir, const std::string& image, int boards, int delayMs) {
   std::vector<TSim> sims;
-  std::vector<std::string> argv = {kVeq, "flash", image};
+  // Recorded in the bench's folder, not among the user's own runs.
+  std::vector<std::string> argv = {kVeq, "flash", image, "--records", dir + "/records.sqlite"};
   for (int i = 0; i < boards; ++i) {
     sims.push_back(StartSim(dir, i, i % 2 == 1, delayMs));
     argv.insert(argv.end(), sims.back().Target.begin(), sims.back().Target.end());

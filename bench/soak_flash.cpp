@@ -199,7 +199,8 @@ void Soak(const std::string& link, const std::string& dir, const std::string& im
   } else {
     argv.insert(argv.end(), {"--port", sim.Where, "--local-port", "0"});
   }
-  argv.insert(argv.end(), {"--connect-timeout", "20"});
+  // Recorded in the bench's folder, not among the user's own runs.
+  argv.insert(argv.end(), {"--connect-timeout", "20", "--records", dir + "/records.sqlite"});
 
   std::vector<std::string> envText;
   for (char** e = environ; *e != nullptr; ++e) {
