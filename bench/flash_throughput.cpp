@@ -13,14 +13,9 @@
 // usage: flash_throughput [VEQ]     (VEQ: the veq program; default the one built)
 // Prints figures; asserts nothing.
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BareProgrammer.h"
 #include "bench/BenchSupport.h"
 #include "engine/FirmwareImage.h"
 
@@ -40,7 +36,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kAnswerTimeoutMs = 5000;
 // Runs of the flasher per case, each followed by a ping-pong run; with fewer,
 // one moment of load on a two-core machine still showed in a row.
 constexpr int kRounds = 4;
@@ -111,76 +106,10 @@ class TSimProcess {
   pid_t Pid;
 };
 
-// The bare programmer's end of the link.
-class TBareLink {
- public:
-  explicit TBareLink(const std::string& where) {
-    if (where.starts_with("/")) {
-      Fd = open(where.c_str(), O_RDWR | O_NOCTTY);
-      termios raw{};
-      tcgetattr(Fd, &raw);
-      cfmakeraw(&raw);
-      tcsetattr(Fd, TCSANOW, &raw);
-    } else {
-      Fd = socket(AF_INET, SOCK_DGRAM, 0);
-      sockaddr_in board{};
-      board.sin_family = AF_INET;
-      board.sin_port = htons(static_cast<uint16_t>(std::stoi(where.substr(where.rfind(':') + 1))));
-      inet_pton(AF_INET, "127.0.0.1", &board.sin_addr);
-      connect(Fd, reinterpret_cast<sockaddr*>(&board), sizeof board);
-    }
-    if (Fd < 0) throw std::runtime_error("cannot open " + where);
-  }
-  ~TBareLink() { close(Fd); }
-
-  void Send(const std::string& bytes) {
-    if (write(Fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-      throw std::runtime_error("bare send failed");
-    }
-  }
-  // Reads until the word has come; the bytes before and with it are used up.
-  void Expect(const std::string& word) {
-    for (;;) {
-      const size_t at = Pending.find(word);
-      if (at != std::string::npos) {
-        Pending.erase(0, at + word.size());
-        return;
-      }
-      pollfd in{Fd, POLLIN, 0};
-      if (poll(&in, 1, kAnswerTimeoutMs) != 1) throw std::runtime_error("no " + word);
-      char chunk[4096];
-      const ssize_t n = read(Fd, chunk, sizeof chunk);
-      if (n > 0) Pending.append(chunk, static_cast<size_t>(n));
-    }
-  }
-
- private:
-  int Fd = -1;
-  std::string Pending;
-};
-
-// Header and blocks, one answer each, then the end marker.
-void BareRun(const std::string& where, const std::string& image, const TCase& c) {
-  TBareLink link(where);
-  link.Send("S");
-  link.Expect("VEQKUFX01105");
-  link.Send("PROG");
-  link.Expect("READY");
-  const size_t blocks = (c.ImageBytes + c.BlockSize - 1) / c.BlockSize;
-  link.Send(image.substr(0, kSectionHeaderSize));
-  link.Expect("GET");
-  for (size_t k = 1; k <= blocks; ++k) {
-    link.Send(image.substr(kSectionHeaderSize + (k - 1) * c.BlockSize, c.BlockSize));
-    link.Expect(k < blocks ? "GET" : "READY");
-  }
-  link.Send(image.substr(kSectionHeaderSize + blocks * c.BlockSize));
-  link.Expect("APP");
-  link.Send("VEQENDF");
-}
-
 double BareRunSeconds(const TSimProcess& sim, const std::string& image, const TCase& c) {
   const size_t from = sim.LogEnd();
-  BareRun(sim.Where, image, c);
+  const size_t blocks = (c.ImageBytes + c.BlockSize - 1) / c.BlockSize;
+  bench::BareWriteImage(sim.Where, image, c.BlockSize, blocks);
   return sim.ExchangeSeconds(from);
 }
 

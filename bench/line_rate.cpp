@@ -12,7 +12,10 @@
 // program wakes a few times a second, not for every frame). (veq flash's own
 // writing time runs on to its next 300 ms timer tick after "APP", the
 // session's pace rather than the line's.) Share: ideal / measured. Extra:
-// what each frame took beyond its wire time, on average.
+// what each frame took beyond its wire time, on average. Bare: the share a
+// programmer of plain reads and writes (bench/BareProgrammer.h) reaches
+// against a board of the same rate, measured the same way: what the link
+// itself leaves.
 //
 // usage: line_rate [VEQ]     (VEQ: the veq program; default the one built)
 // Prints figures; asserts nothing about speed. Pseudo-terminals only, so it
@@ -25,17 +28,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/BareProgrammer.h"
 #include "bench/BenchSupport.h"
 #include "engine/DeviceDialogue.h"
 #include "engine/FirmwareImage.h"
@@ -218,35 +224,97 @@ pid_t StartFlash(const std::string& veq, const std::string& dir, const std::stri
 
 struct TOutcome {
   TWritingSpan Span;
-  int FlashExit = -1;
+  int ProgrammerExit = -1;
+  std::string ProgrammerFailure;
   std::optional<int> SimExit;
 };
 
-// Follows the board's log until the board has left after veq flash ended,
-// or the point's time is up.
-TOutcome WriteImage(const std::string& veq, const std::string& dir, const TPoint& point) {
-  TSim sim(veq, point.Baud, dir);
-  const pid_t flash = StartFlash(veq, dir, sim.Where);
+// The programmer of a point, run beside the board: Ended tells its exit
+// status once it has ended, Stop ends it when the point's time is up.
+struct TProgrammer {
+  std::function<std::optional<int>()> Ended;
+  std::function<int()> Stop;
+  std::function<std::string()> Failure;  // why it did not exit 0
+};
+
+TProgrammer FlashProgrammer(const std::string& veq, const std::string& dir,
+                            const std::string& where) {
+  const pid_t pid = StartFlash(veq, dir, where);
+  return {[pid]() -> std::optional<int> {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) != pid) return std::nullopt;
+            return ExitStatus(status);
+          },
+          [pid] {
+            int status = 0;
+            kill(pid, SIGTERM);
+            waitpid(pid, &status, 0);
+            return ExitStatus(status);
+          },
+          [dir] { return LastLine(bench::ReadFile(dir + "/flash.err")); }};
+}
+
+// The bare programmer on a thread of this program, for the same board: what
+// the link itself allows.
+class TBareRun {
+ public:
+  TBareRun(const std::string& where, const std::string& image, const TPoint& point)
+      : Thread([this, where, image, point] { Run(where, image, point); }) {}
+  ~TBareRun() {
+    if (Thread.joinable()) Thread.join();
+  }
+  TBareRun(const TBareRun&) = delete;
+  TBareRun& operator=(const TBareRun&) = delete;
+
+  TProgrammer Programmer() {
+    return {[this]() -> std::optional<int> {
+              if (!Done) return std::nullopt;
+              return Failure.empty() ? 0 : 1;
+            },
+            // It gives up by itself once the board stops answering.
+            [this] {
+              Thread.join();
+              Thread = std::thread();
+              return Failure.empty() ? 0 : 1;
+            },
+            [this] { return Failure; }};
+  }
+
+ private:
+  void Run(const std::string& where, const std::string& image, const TPoint& point) {
+    try {
+      const size_t blocks = (image.size() - 2 * kSectionHeaderSize) / point.BlockSize;
+      bench::BareWriteImage(where, image, point.BlockSize, blocks);
+    } catch (const std::exception& failure) {
+      Failure = failure.what();
+    }
+    Done = true;
+  }
+
+  std::string Failure;  // written before Done
+  std::atomic<bool> Done = false;
+  std::thread Thread;
+};
+
+// Follows the board's log until the board has left after the programmer
+// ended, or the point's time is up.
+TOutcome FollowWriting(TSim& sim, const TProgrammer& programmer) {
   TOutcome outcome;
   const auto note = [&outcome](const std::string& line, double at) {
     outcome.Span.Note(line, at);
   };
   auto deadline = Clock::now() + kPointLimit;
-  bool flashRunning = true;
+  bool running = true;
   while (sim.FollowLog(note, deadline)) {
-    int status = 0;
-    if (flashRunning && waitpid(flash, &status, WNOHANG) == flash) {
-      flashRunning = false;
-      outcome.FlashExit = ExitStatus(status);
+    if (!running) continue;
+    if (const std::optional<int> exit = programmer.Ended()) {
+      running = false;
+      outcome.ProgrammerExit = *exit;
       deadline = std::min(deadline, Clock::now() + kSimLeaveLimit);
     }
   }
-  if (flashRunning) {
-    int status = 0;
-    kill(flash, SIGTERM);
-    waitpid(flash, &status, 0);
-    outcome.FlashExit = ExitStatus(status);
-  }
+  if (running) outcome.ProgrammerExit = programmer.Stop();
+  if (outcome.ProgrammerExit != 0) outcome.ProgrammerFailure = programmer.Failure();
   outcome.SimExit = sim.Left();
   return outcome;
 }
@@ -254,9 +322,9 @@ TOutcome WriteImage(const std::string& veq, const std::string& dir, const TPoint
 // Why the point has no figures, or nothing when it has.
 std::string WhatFailed(const TOutcome& outcome, const TTraffic& traffic, const std::string& dir,
                        const std::string& image) {
-  if (outcome.FlashExit != 0) {
-    return "veq flash exit " + std::to_string(outcome.FlashExit) + ": " +
-           LastLine(bench::ReadFile(dir + "/flash.err"));
+  if (outcome.ProgrammerExit != 0) {
+    return "programmer exit " + std::to_string(outcome.ProgrammerExit) + ": " +
+           outcome.ProgrammerFailure;
   }
   if (outcome.SimExit != 0) return "veq sim did not end after the run";
   if (!outcome.Span.Start || !outcome.Span.End) return "the board's log has no whole writing";
@@ -268,21 +336,38 @@ std::string WhatFailed(const TOutcome& outcome, const TTraffic& traffic, const s
   return {};
 }
 
+// The share of the line's rate, or why there is none.
+std::string ShareText(const TOutcome& outcome, const TTraffic& traffic, const std::string& dir,
+                      const std::string& image, double ideal, double* measured) {
+  if (const std::string failure = WhatFailed(outcome, traffic, dir, image); !failure.empty())
+    return "failed: " + failure;
+  *measured = outcome.Span.Seconds();
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", 100 * ideal / *measured);
+  return text;
+}
+
 void MeasurePoint(const std::string& veq, const std::string& dir, const TPoint& point) {
   const std::string image = MakeImage(point);
   std::ofstream(dir + "/image.vqf", std::ios::binary) << image;
   const TTraffic traffic = TrafficOf(image);
-  const TOutcome outcome = WriteImage(veq, dir, point);
-  if (const std::string failure = WhatFailed(outcome, traffic, dir, image); !failure.empty()) {
-    std::printf("%7d %6u  failed: %s\n", point.Baud, point.BlockSize, failure.c_str());
-    std::fflush(stdout);
-    return;
-  }
   const double ideal = traffic.WireSeconds(point.Baud);
-  const double measured = outcome.Span.Seconds();
-  std::printf("%7d %6u %7d %8.3f %10.3f %7.1f %14.0f\n", point.Baud, point.BlockSize,
-              traffic.Frames, ideal, measured, 100 * ideal / measured,
-              (measured - ideal) / traffic.Frames * 1e6);
+  double flashSeconds = 0, bareSeconds = 0;
+  std::string flashShare, bareShare;
+  {
+    TSim sim(veq, point.Baud, dir);
+    flashShare = ShareText(FollowWriting(sim, FlashProgrammer(veq, dir, sim.Where)), traffic, dir,
+                           image, ideal, &flashSeconds);
+  }
+  {
+    TSim sim(veq, point.Baud, dir);
+    TBareRun bare(sim.Where, image, point);
+    bareShare = ShareText(FollowWriting(sim, bare.Programmer()), traffic, dir, image, ideal,
+                          &bareSeconds);
+  }
+  const double extra = flashSeconds > 0 ? (flashSeconds - ideal) / traffic.Frames * 1e6 : 0;
+  std::printf("%7d %6u %7d %8.3f %10.3f %7s %14.0f %7s\n", point.Baud, point.BlockSize,
+              traffic.Frames, ideal, flashSeconds, flashShare.c_str(), extra, bareShare.c_str());
   std::fflush(stdout);
 }
 
@@ -293,8 +378,8 @@ int main(int argc, char** argv) {
   const std::string dir = bench::MakeTempDir("line-rate");
   std::printf(
       "veq flash into veq sim --line-rate over a pseudo-terminal; wire: bytes x 11 / baud\n");
-  std::printf("%7s %6s %7s %8s %10s %7s %14s\n", "baud", "block", "frames", "ideal s", "measured s",
-              "share %", "extra us/frame");
+  std::printf("%7s %6s %7s %8s %10s %7s %14s %7s\n", "baud", "block", "frames", "ideal s",
+              "measured s", "share %", "extra us/frame", "bare %");
   int status = 0;
   try {
     for (const int baud : kBauds) {
