@@ -21,8 +21,9 @@ std::string MakeTempDir(const std::string& name) {
   return pattern;
 }
 
-std::string ReadFile(const std::string& path) {
+std::string ReadFile(const std::string& path, size_t from) {
   std::ifstream file(path, std::ios::binary);
+  file.seekg(static_cast<std::streamoff>(from));
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 

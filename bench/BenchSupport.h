@@ -14,8 +14,9 @@ namespace bench {
 // can be made.
 std::string MakeTempDir(const std::string& name);
 
-// The file's bytes, or nothing when it cannot be read.
-std::string ReadFile(const std::string& path);
+// The file's bytes from the given offset, or nothing when it cannot be
+// read.
+std::string ReadFile(const std::string& path, size_t from = 0);
 
 // Starts argv[0] (a path) with standard input from /dev/null, standard
 // output on stdoutFd and standard error written to stderrPath, in the given
