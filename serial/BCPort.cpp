@@ -156,6 +156,8 @@ struct TBComPort::TRuntime {
   // The driver's line error counters when errors were last cleared; the
   // errors to report are what it counted since.
   port_backend::TLineErrorCounts ErrorBaseline;
+  // False for a device without counters (a pseudo-terminal): they are not
+  // asked for again.
   bool CountsLineErrors = true;
 };
 

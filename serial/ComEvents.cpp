@@ -20,7 +20,9 @@ int StartDeviceWatch(port_backend::TDeviceWatch& watch, int deviceFd) {
 }
 
 TComEventReader::TComEventReader(int deviceFd, TPortEvents waited)
-    : DeviceFd(deviceFd), Waited(waited), CountsLineErrors(port_backend::CountsLineErrors(deviceFd)) {
+    : DeviceFd(deviceFd),
+      Waited(waited),
+      CountsLineErrors(port_backend::CountsLineErrors(deviceFd)) {
   port_backend::ReadLineErrorCounts(DeviceFd, LastSeenErrors);
 }
 
