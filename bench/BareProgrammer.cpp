@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 
@@ -68,8 +69,9 @@ class TBareLink {
 
 }  // namespace
 
-void BareWriteImage(const std::string& where, const std::string& image, size_t blockSize,
-                    size_t blocks) {
+void BareWriteImage(const std::string& where, const std::string& image, size_t blockSize) {
+  // The end marker is a section header with no data.
+  const size_t dataEnd = image.size() - kSectionHeaderSize;
   TBareLink link(where);
   link.Send("S");
   link.Expect("VEQKUFX01105");
@@ -77,11 +79,12 @@ void BareWriteImage(const std::string& where, const std::string& image, size_t b
   link.Expect("READY");
   link.Send(image.substr(0, kSectionHeaderSize));
   link.Expect("GET");
-  for (size_t k = 1; k <= blocks; ++k) {
-    link.Send(image.substr(kSectionHeaderSize + (k - 1) * blockSize, blockSize));
-    link.Expect(k < blocks ? "GET" : "READY");
+  for (size_t at = kSectionHeaderSize; at < dataEnd; at += blockSize) {
+    const size_t size = std::min(blockSize, dataEnd - at);
+    link.Send(image.substr(at, size));
+    link.Expect(at + size < dataEnd ? "GET" : "READY");
   }
-  link.Send(image.substr(kSectionHeaderSize + blocks * blockSize));
+  link.Send(image.substr(dataEnd));
   link.Expect("APP");
   link.Send("VEQENDF");
 }

@@ -258,8 +258,8 @@ TProgrammer FlashProgrammer(const std::string& veq, const std::string& dir,
 // the link itself allows.
 class TBareRun {
  public:
-  TBareRun(const std::string& where, const std::string& image, const TPoint& point)
-      : Thread([this, where, image, point] { Run(where, image, point); }) {}
+  TBareRun(const std::string& where, const std::string& image, size_t blockSize)
+      : Thread([this, where, image, blockSize] { Run(where, image, blockSize); }) {}
   ~TBareRun() {
     if (Thread.joinable()) Thread.join();
   }
@@ -281,10 +281,9 @@ class TBareRun {
   }
 
  private:
-  void Run(const std::string& where, const std::string& image, const TPoint& point) {
+  void Run(const std::string& where, const std::string& image, size_t blockSize) {
     try {
-      const size_t blocks = (image.size() - 2 * kSectionHeaderSize) / point.BlockSize;
-      bench::BareWriteImage(where, image, point.BlockSize, blocks);
+      bench::BareWriteImage(where, image, blockSize);
     } catch (const std::exception& failure) {
       Failure = failure.what();
     }
@@ -336,15 +335,21 @@ std::string WhatFailed(const TOutcome& outcome, const TTraffic& traffic, const s
   return {};
 }
 
-// The share of the line's rate, or why there is none.
-std::string ShareText(const TOutcome& outcome, const TTraffic& traffic, const std::string& dir,
-                      const std::string& image, double ideal, double* measured) {
+// A programmer's writing of a point: how long it took, and the share of the
+// line's rate as printed, or why there is none.
+struct TShare {
+  double Seconds = 0;
+  std::string Text;
+};
+
+TShare ShareOf(const TOutcome& outcome, const TTraffic& traffic, const std::string& dir,
+               const std::string& image, double ideal) {
   if (const std::string failure = WhatFailed(outcome, traffic, dir, image); !failure.empty())
-    return "failed: " + failure;
-  *measured = outcome.Span.Seconds();
+    return {0, "failed: " + failure};
+  const double seconds = outcome.Span.Seconds();
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f", 100 * ideal / *measured);
-  return text;
+  std::snprintf(text, sizeof text, "%.1f", 100 * ideal / seconds);
+  return {seconds, text};
 }
 
 void MeasurePoint(const std::string& veq, const std::string& dir, const TPoint& point) {
@@ -352,22 +357,20 @@ void MeasurePoint(const std::string& veq, const std::string& dir, const TPoint& 
   std::ofstream(dir + "/image.vqf", std::ios::binary) << image;
   const TTraffic traffic = TrafficOf(image);
   const double ideal = traffic.WireSeconds(point.Baud);
-  double flashSeconds = 0, bareSeconds = 0;
-  std::string flashShare, bareShare;
+  TShare flash, bare;
   {
     TSim sim(veq, point.Baud, dir);
-    flashShare = ShareText(FollowWriting(sim, FlashProgrammer(veq, dir, sim.Where)), traffic, dir,
-                           image, ideal, &flashSeconds);
+    flash = ShareOf(FollowWriting(sim, FlashProgrammer(veq, dir, sim.Where)), traffic, dir, image,
+                    ideal);
   }
   {
     TSim sim(veq, point.Baud, dir);
-    TBareRun bare(sim.Where, image, point);
-    bareShare = ShareText(FollowWriting(sim, bare.Programmer()), traffic, dir, image, ideal,
-                          &bareSeconds);
+    TBareRun run(sim.Where, image, point.BlockSize);
+    bare = ShareOf(FollowWriting(sim, run.Programmer()), traffic, dir, image, ideal);
   }
-  const double extra = flashSeconds > 0 ? (flashSeconds - ideal) / traffic.Frames * 1e6 : 0;
+  const double extra = flash.Seconds > 0 ? (flash.Seconds - ideal) / traffic.Frames * 1e6 : 0;
   std::printf("%7d %6u %7d %8.3f %10.3f %7s %14.0f %7s\n", point.Baud, point.BlockSize,
-              traffic.Frames, ideal, flashSeconds, flashShare.c_str(), extra, bareShare.c_str());
+              traffic.Frames, ideal, flash.Seconds, flash.Text.c_str(), extra, bare.Text.c_str());
   std::fflush(stdout);
 }
 
